@@ -1,0 +1,14 @@
+// The one header through which the monitor and the echo code reach the
+// operating system. The build puts the folder of the target platform on the
+// include path, and its "platform_api.h" supplies the Windows-shaped calls and
+// records; what follows is what every platform adds on top of them.
+#pragma once
+
+#include "platform_api.h"
+
+#include <cstddef>
+
+// Writes into `out` (always terminated, at most `size` bytes) one sentence
+// that says why no echo handle could be created, from the last-error code the
+// failed create left.
+void DescribeEchoUnavailable(DWORD error, char *out, size_t size);

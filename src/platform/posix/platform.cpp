@@ -1,0 +1,174 @@
+// POSIX implementations of the Windows calls in platform_api.h.
+#include "platform.h"
+
+#include <pthread.h>
+#include <signal.h>
+#include <stdio.h>
+#include <string.h>
+#include <time.h>
+
+#include <cerrno>
+#include <mutex>
+
+void GetSystemTime(SYSTEMTIME *time) {
+    struct timespec now {};
+    clock_gettime(CLOCK_REALTIME, &now);
+    struct tm utc {};
+    gmtime_r(&now.tv_sec, &utc);
+    time->wYear = static_cast<WORD>(utc.tm_year + 1900);
+    time->wMonth = static_cast<WORD>(utc.tm_mon + 1);
+    time->wDayOfWeek = static_cast<WORD>(utc.tm_wday);
+    time->wDay = static_cast<WORD>(utc.tm_mday);
+    time->wHour = static_cast<WORD>(utc.tm_hour);
+    time->wMinute = static_cast<WORD>(utc.tm_min);
+    time->wSecond = static_cast<WORD>(utc.tm_sec);
+    time->wMilliseconds = static_cast<WORD>(now.tv_nsec / 1000000);
+}
+
+void Sleep(DWORD milliseconds) {
+    struct timespec until {};
+    clock_gettime(CLOCK_MONOTONIC, &until);
+    until.tv_sec += static_cast<time_t>(milliseconds / 1000);
+    until.tv_nsec += static_cast<long>(milliseconds % 1000) * 1000000L;
+    if (until.tv_nsec >= 1000000000L) {
+        until.tv_sec += 1;
+        until.tv_nsec -= 1000000000L;
+    }
+    // An absolute deadline makes a wake-up by a signal lose no time.
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr) == EINTR) {
+    }
+}
+
+// errno is the thread's last-error code: it is per thread already, and a
+// provider loaded at run time shares it with the program without either of
+// them exporting a symbol.
+DWORD GetLastError(void) { return static_cast<DWORD>(errno); }
+
+void SetLastError(DWORD code) { errno = static_cast<int>(code); }
+
+namespace {
+
+const int kControlSignals[] = {SIGINT, SIGQUIT, SIGTERM, SIGHUP};
+const size_t kMaxHandlers = 8;
+
+std::mutex handlerLock;
+PHANDLER_ROUTINE handlers[kMaxHandlers];
+size_t handlerCount = 0;
+bool waiterStarted = false;
+
+sigset_t ControlSignalSet() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (int sig : kControlSignals) sigaddset(&set, sig);
+    return set;
+}
+
+// Names the console event that a terminal or service manager means by `sig`.
+DWORD EventForSignal(int sig) {
+    switch (sig) {
+    case SIGINT: return CTRL_C_EVENT;
+    case SIGQUIT: return CTRL_BREAK_EVENT;
+    case SIGHUP: return CTRL_CLOSE_EVENT;
+    default: return CTRL_SHUTDOWN_EVENT;
+    }
+}
+
+// Offers the event to the handlers, newest first; returns true once one of
+// them has handled it.
+bool DispatchControlEvent(DWORD event) {
+    PHANDLER_ROUTINE chain[kMaxHandlers];
+    size_t count;
+    {
+        std::lock_guard<std::mutex> hold(handlerLock);
+        count = handlerCount;
+        for (size_t i = 0; i < count; ++i) chain[i] = handlers[i];
+    }
+    for (size_t i = count; i > 0; --i) {
+        if (chain[i - 1](event)) return true;
+    }
+    return false;
+}
+
+// Ends the process the way the unhandled signal would have.
+void DieOfSignal(int sig) {
+    signal(sig, SIG_DFL);
+    sigset_t only;
+    sigemptyset(&only);
+    sigaddset(&only, sig);
+    pthread_sigmask(SIG_UNBLOCK, &only, nullptr);
+    raise(sig);
+}
+
+// Runs the handlers for every control signal, outside any signal context.
+void *WaitForControlSignals(void *) {
+    sigset_t set = ControlSignalSet();
+    for (;;) {
+        int sig = 0;
+        if (sigwait(&set, &sig) != 0) continue;
+        if (!DispatchControlEvent(EventForSignal(sig))) DieOfSignal(sig);
+    }
+    return nullptr;
+}
+
+// Blocks the control signals in the calling thread, so in every thread it
+// starts later, and starts the one thread that waits for them.
+bool StartSignalWaiter() {
+    sigset_t set = ControlSignalSet();
+    sigset_t previous;
+    pthread_sigmask(SIG_BLOCK, &set, &previous);
+    pthread_attr_t attributes;
+    pthread_attr_init(&attributes);
+    pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
+    pthread_t waiter;
+    int failure = pthread_create(&waiter, &attributes, WaitForControlSignals, nullptr);
+    pthread_attr_destroy(&attributes);
+    if (failure != 0) {
+        pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+        SetLastError(static_cast<DWORD>(failure));
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+BOOL SetConsoleCtrlHandler(PHANDLER_ROUTINE routine, BOOL add) {
+    if (routine == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    std::lock_guard<std::mutex> hold(handlerLock);
+    if (!add) {
+        for (size_t i = handlerCount; i > 0; --i) {
+            if (handlers[i - 1] != routine) continue;
+            for (size_t j = i; j < handlerCount; ++j) handlers[j - 1] = handlers[j];
+            --handlerCount;
+            return TRUE;
+        }
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if (handlerCount == kMaxHandlers) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if (!waiterStarted) {
+        if (!StartSignalWaiter()) return FALSE;
+        waiterStarted = true;
+    }
+    handlers[handlerCount++] = routine;
+    return TRUE;
+}
+
+void DescribeEchoUnavailable(DWORD error, char *out, size_t size) {
+    int code = static_cast<int>(error);
+    if (code == EPERM || code == EACCES) {
+        snprintf(out, size,
+                 "ICMP sockets are not permitted for this user: allow its group in "
+                 "net.ipv4.ping_group_range or give the program CAP_NET_RAW");
+        return;
+    }
+    char reason[128];
+    snprintf(out, size, "no ICMP socket could be opened: %s",
+             strerror_r(code, reason, sizeof reason));
+}

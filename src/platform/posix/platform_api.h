@@ -1,0 +1,121 @@
+// The Windows calls and records the program is written against, supplied on
+// POSIX systems by platform.cpp and, for the ICMP echo functions, by the
+// Linux echo provider. Types keep the Windows widths so the shared code reads
+// the same on both platforms.
+#pragma once
+
+#include <arpa/inet.h>
+#include <cstdint>
+
+typedef uint32_t DWORD;
+typedef uint16_t WORD;
+typedef int BOOL;
+typedef unsigned char UCHAR;
+typedef UCHAR *PUCHAR;
+typedef uint16_t USHORT;
+typedef uint32_t ULONG;
+typedef void *PVOID;
+typedef void *LPVOID;
+typedef void *HANDLE;
+typedef void *HMODULE;
+typedef void (*FARPROC)(void);
+typedef uint32_t IPAddr;
+
+#define WINAPI
+#define TRUE 1
+#define FALSE 0
+#define INVALID_HANDLE_VALUE (reinterpret_cast<HANDLE>(~static_cast<uintptr_t>(0)))
+
+#define ERROR_INVALID_HANDLE 6u
+#define ERROR_INVALID_PARAMETER 87u
+#define ERROR_CALL_NOT_IMPLEMENTED 120u
+
+#define CTRL_C_EVENT 0u
+#define CTRL_BREAK_EVENT 1u
+#define CTRL_CLOSE_EVENT 2u
+#define CTRL_LOGOFF_EVENT 5u
+#define CTRL_SHUTDOWN_EVENT 6u
+
+#define IP_STATUS_BASE 11000u
+#define IP_SUCCESS 0u
+#define IP_BUF_TOO_SMALL (IP_STATUS_BASE + 1)
+#define IP_DEST_NET_UNREACHABLE (IP_STATUS_BASE + 2)
+#define IP_DEST_HOST_UNREACHABLE (IP_STATUS_BASE + 3)
+#define IP_DEST_PROT_UNREACHABLE (IP_STATUS_BASE + 4)
+#define IP_DEST_PORT_UNREACHABLE (IP_STATUS_BASE + 5)
+#define IP_NO_RESOURCES (IP_STATUS_BASE + 6)
+#define IP_BAD_OPTION (IP_STATUS_BASE + 7)
+#define IP_HW_ERROR (IP_STATUS_BASE + 8)
+#define IP_PACKET_TOO_BIG (IP_STATUS_BASE + 9)
+#define IP_REQ_TIMED_OUT (IP_STATUS_BASE + 10)
+#define IP_BAD_REQ (IP_STATUS_BASE + 11)
+#define IP_BAD_ROUTE (IP_STATUS_BASE + 12)
+#define IP_TTL_EXPIRED_TRANSIT (IP_STATUS_BASE + 13)
+#define IP_TTL_EXPIRED_REASSEM (IP_STATUS_BASE + 14)
+#define IP_PARAM_PROBLEM (IP_STATUS_BASE + 15)
+#define IP_SOURCE_QUENCH (IP_STATUS_BASE + 16)
+#define IP_OPTION_TOO_BIG (IP_STATUS_BASE + 17)
+#define IP_BAD_DESTINATION (IP_STATUS_BASE + 18)
+#define IP_GENERAL_FAILURE (IP_STATUS_BASE + 50)
+
+struct SYSTEMTIME {
+    WORD wYear;
+    WORD wMonth;
+    WORD wDayOfWeek;
+    WORD wDay;
+    WORD wHour;
+    WORD wMinute;
+    WORD wSecond;
+    WORD wMilliseconds;
+};
+
+struct IP_OPTION_INFORMATION {
+    UCHAR Ttl;
+    UCHAR Tos;
+    UCHAR Flags;
+    UCHAR OptionsSize;
+    PUCHAR OptionsData;
+};
+typedef IP_OPTION_INFORMATION *PIP_OPTION_INFORMATION;
+
+struct ICMP_ECHO_REPLY {
+    IPAddr Address;
+    ULONG Status;
+    ULONG RoundTripTime;
+    USHORT DataSize;
+    USHORT Reserved;
+    PVOID Data;
+    IP_OPTION_INFORMATION Options;
+};
+typedef ICMP_ECHO_REPLY *PICMP_ECHO_REPLY;
+
+typedef BOOL (*PHANDLER_ROUTINE)(DWORD event);
+
+// Fills `time` with the current time in UTC.
+void GetSystemTime(SYSTEMTIME *time);
+
+// Returns after `milliseconds` have passed on a monotonic clock, however many
+// signals arrive meanwhile.
+void Sleep(DWORD milliseconds);
+
+// The calling thread's last-error code, as the last failed call left it.
+DWORD GetLastError(void);
+
+// Sets the calling thread's last-error code.
+void SetLastError(DWORD code);
+
+// Adds (add = TRUE) or removes `routine` from the console control handlers.
+// SIGINT, SIGQUIT, SIGTERM and SIGHUP become control events, delivered to the
+// newest handler first on a thread of their own; until the first handler is
+// added they keep their default action. Returns FALSE with the last-error
+// code set when the handler thread can't be started.
+BOOL SetConsoleCtrlHandler(PHANDLER_ROUTINE routine, BOOL add);
+
+// The ICMP echo functions, provided by the Linux echo provider.
+extern "C" {
+HANDLE IcmpCreateFile(void);
+DWORD IcmpSendEcho(HANDLE handle, IPAddr destination, LPVOID requestData, WORD requestSize,
+                   PIP_OPTION_INFORMATION requestOptions, LPVOID replyBuffer, DWORD replySize,
+                   DWORD timeout);
+BOOL IcmpCloseHandle(HANDLE handle);
+}

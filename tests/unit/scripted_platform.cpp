@@ -1,0 +1,95 @@
+#include "scripted_platform.h"
+
+#include "stop_handler.h"
+
+#include <cstdio>
+
+std::vector<std::string> platformCalls;
+std::vector<SentEcho> sentEchoes;
+
+namespace {
+
+thread_local DWORD lastError = 0;
+std::vector<ScriptedEcho> script;
+size_t nextEcho = 0;
+DWORD createError = 0;
+bool stopDuringCreate = false;
+int scriptedHandle = 0;
+
+HANDLE ScriptedCreate() {
+    platformCalls.push_back("create");
+    if (stopDuringCreate) StopHandler(CTRL_C_EVENT);
+    if (createError != 0) {
+        SetLastError(createError);
+        return INVALID_HANDLE_VALUE;
+    }
+    return &scriptedHandle;
+}
+
+DWORD ScriptedSend(HANDLE handle, IPAddr destination, LPVOID requestData, WORD requestSize,
+                   PIP_OPTION_INFORMATION requestOptions, LPVOID replyBuffer, DWORD replySize,
+                   DWORD timeout) {
+    platformCalls.push_back("send");
+    sentEchoes.push_back({handle, destination, requestData, requestSize, requestOptions,
+                          replyBuffer, replySize, timeout});
+    ScriptedEcho echo = nextEcho < script.size() ? script[nextEcho++] : ScriptedEcho{0, 11010, 0, 1};
+    for (int i = 0; i < echo.stopsDuringWait; ++i) StopHandler(CTRL_C_EVENT);
+    if (echo.replies == 0) {
+        SetLastError(echo.status);
+        return 0;
+    }
+    ICMP_ECHO_REPLY *reply = static_cast<ICMP_ECHO_REPLY *>(replyBuffer);
+    reply->Status = echo.status;
+    reply->RoundTripTime = echo.roundTripMs;
+    // Something a careless caller might read as the status code instead.
+    SetLastError(99999);
+    return echo.replies;
+}
+
+BOOL ScriptedClose(HANDLE) {
+    platformCalls.push_back("close");
+    return TRUE;
+}
+
+}  // namespace
+
+void StartScript(const std::vector<ScriptedEcho> &echoes, DWORD error, bool stopEarly) {
+    platformCalls.clear();
+    sentEchoes.clear();
+    script = echoes;
+    nextEcho = 0;
+    createError = error;
+    stopDuringCreate = stopEarly;
+    bRunning.store(1);
+    pIcmpCreateFile = ScriptedCreate;
+    pIcmpSendEcho = ScriptedSend;
+    pIcmpCloseHandle = ScriptedClose;
+}
+
+void GetSystemTime(SYSTEMTIME *time) {
+    platformCalls.push_back("time");
+    *time = SYSTEMTIME{2026, 12, 5, 11, 9, 30, 15, 250};
+}
+
+void Sleep(DWORD milliseconds) { platformCalls.push_back("sleep " + std::to_string(milliseconds)); }
+
+DWORD GetLastError(void) { return lastError; }
+
+void SetLastError(DWORD code) { lastError = code; }
+
+BOOL SetConsoleCtrlHandler(PHANDLER_ROUTINE routine, BOOL add) {
+    platformCalls.push_back(routine == StopHandler && add ? "register" : "register other");
+    return TRUE;
+}
+
+void DescribeEchoUnavailable(DWORD error, char *out, size_t size) {
+    std::snprintf(out, size, "no echo handle (error %u)", static_cast<unsigned>(error));
+}
+
+// The slots start at these; every test replaces them first.
+extern "C" HANDLE IcmpCreateFile(void) { return INVALID_HANDLE_VALUE; }
+extern "C" DWORD IcmpSendEcho(HANDLE, IPAddr, LPVOID, WORD, PIP_OPTION_INFORMATION, LPVOID, DWORD,
+                              DWORD) {
+    return 0;
+}
+extern "C" BOOL IcmpCloseHandle(HANDLE) { return FALSE; }

@@ -1,0 +1,38 @@
+// A platform whose clock, pause and echo functions follow a script, linked
+// into the unit tests in place of the real one.
+#pragma once
+
+#include "echo_service.h"
+
+#include <string>
+#include <vector>
+
+// What one scripted echo request does: the count it returns, the Status of
+// the reply record (or the last-error code when the count is 0), the
+// round-trip time, and how many stop events arrive while it waits.
+struct ScriptedEcho {
+    DWORD replies;
+    DWORD status;
+    DWORD roundTripMs;
+    int stopsDuringWait;
+};
+
+// Everything the scripted platform saw, in order, one word per call.
+extern std::vector<std::string> platformCalls;
+// The arguments of the last echo request.
+struct SentEcho {
+    HANDLE handle;
+    IPAddr destination;
+    LPVOID requestData;
+    WORD requestSize;
+    PIP_OPTION_INFORMATION requestOptions;
+    LPVOID replyBuffer;
+    DWORD replySize;
+    DWORD timeout;
+};
+extern std::vector<SentEcho> sentEchoes;
+
+// Resets the platform, the running flag and the slots, and makes the slots
+// play `script`; the create slot fails with `createError` unless it is 0.
+void StartScript(const std::vector<ScriptedEcho> &script, DWORD createError = 0,
+                 bool stopDuringCreate = false);
