@@ -1,0 +1,215 @@
+"""Network namespaces and monitor runs for the end-to-end tests.
+
+Every namespace is made by the test that uses it and removed after it, and
+every address a test probes lives in one of them, so no packet can leave the
+machine. Every wait is bounded.
+"""
+
+import itertools
+import os
+import pty
+import select
+import shutil
+import signal
+import subprocess
+import tempfile
+import termios
+import time
+import unittest
+
+VESPERIX = os.environ.get("VESPERIX_BIN", "")
+NOBODY_UID = 65534
+NOBODY_GID = 65534
+
+_names = itertools.count()
+
+
+def require_namespaces(test):
+    """Skips `test` without root or iproute2, except under CI, where it fails."""
+    missing = None
+    if os.geteuid() != 0:
+        missing = "needs root to make network namespaces"
+    elif shutil.which("ip") is None:
+        missing = "needs iproute2's ip"
+    elif not VESPERIX or not os.access(VESPERIX, os.X_OK):
+        missing = "VESPERIX_BIN does not name the built program"
+    if missing is None:
+        return
+    if os.environ.get("CI") == "true":
+        test.fail(missing + " (a skip is a failure under CI)")
+    test.skipTest(missing)
+
+
+def run(args, check=True, **kwargs):
+    return subprocess.run(args, check=check, capture_output=True, text=True, timeout=30, **kwargs)
+
+
+class Namespace:
+    """A network namespace of the test's own, with its loopback up."""
+
+    def __init__(self, test):
+        self.name = "vx%d-%d" % (os.getpid(), next(_names))
+        run(["ip", "netns", "add", self.name])
+        test.addCleanup(self.remove)
+        run(["ip", "-n", self.name, "link", "set", "lo", "up"])
+        # Both socket kinds have to be chosen on purpose: no group may use
+        # datagram ICMP sockets until a test says so.
+        self.sysctl("net.ipv4.ping_group_range", "1 0")
+
+    def sysctl(self, key, value):
+        run(["ip", "netns", "exec", self.name, "sysctl", "-qw", "%s=%s" % (key, value)])
+
+    def allow_datagram_icmp(self):
+        self.sysctl("net.ipv4.ping_group_range", "0 2147483647")
+
+    def command(self, args):
+        """`args` run inside this namespace; `ip netns exec` execs, so the pid is kept."""
+        return ["ip", "netns", "exec", self.name] + list(args)
+
+    def sockets(self, kind):
+        """Lines of /proc/net/<kind> (raw or icmp) of this namespace, header dropped."""
+        return run(self.command(["cat", "/proc/net/" + kind])).stdout.splitlines()[1:]
+
+    def remove(self):
+        run(["ip", "netns", "del", self.name], check=False)
+
+
+def link(test, near, far, near_address, far_address, prefix=24):
+    """A veth pair from namespace `near` to `far`, addressed and up."""
+    tag = next(_names)
+    a, b = "va%d" % tag, "vb%d" % tag
+    run(["ip", "link", "add", a, "netns", near.name, "type", "veth", "peer", "name", b,
+         "netns", far.name])
+    run(["ip", "-n", near.name, "addr", "add", "%s/%d" % (near_address, prefix), "dev", a])
+    run(["ip", "-n", far.name, "addr", "add", "%s/%d" % (far_address, prefix), "dev", b])
+    run(["ip", "-n", near.name, "link", "set", a, "up"])
+    run(["ip", "-n", far.name, "link", "set", b, "up"])
+    return a, b
+
+
+def silent_host(test, client, address="10.77.0.2"):
+    """A namespace at `address`, one veth hop from `client`, whose kernel never answers echo."""
+    host = Namespace(test)
+    link(test, client, host, "10.77.0.1", address)
+    host.sysctl("net.ipv4.icmp_echo_ignore_all", "1")
+    return host
+
+
+def program_copy(test):
+    """The program in a folder any user may enter, for runs as nobody."""
+    folder = tempfile.mkdtemp(prefix="vesperix-bin-")
+    test.addCleanup(shutil.rmtree, folder, True)
+    os.chmod(folder, 0o755)
+    path = os.path.join(folder, "vesperix")
+    shutil.copy2(VESPERIX, path)
+    os.chmod(path, 0o755)
+    return path
+
+
+def as_nobody(args):
+    return ["setpriv", "--reuid=%d" % NOBODY_UID, "--regid=%d" % NOBODY_GID, "--clear-groups"] + list(args)
+
+
+class Monitor:
+    """One running vesperix. With `terminal`, its standard output is a
+    pseudo-terminal, so each line arrives when it is written and is time-stamped;
+    otherwise it is a pipe and arrives at exit."""
+
+    def __init__(self, test, namespace, args, terminal=False, user=None, program=None, cwd=None):
+        self.lines = []  # (seconds since start, text) with a terminal
+        self.terminal = terminal
+        self.cwd = cwd or tempfile.mkdtemp(prefix="vesperix-run-")
+        if cwd is None:
+            test.addCleanup(shutil.rmtree, self.cwd, True)
+            os.chmod(self.cwd, 0o777)
+        command = [program or VESPERIX] + list(args)
+        if user == "nobody":
+            command = as_nobody(command)
+        command = namespace.command(command)
+        self.master = None
+        stdout = subprocess.PIPE
+        if terminal:
+            self.master, slave = pty.openpty()
+            attributes = termios.tcgetattr(slave)
+            attributes[1] &= ~termios.OPOST  # no CR inserted before LF
+            termios.tcsetattr(slave, termios.TCSANOW, attributes)
+            stdout = slave
+        self.started = time.monotonic()
+        self.process = subprocess.Popen(command, stdout=stdout, stderr=subprocess.PIPE,
+                                        stdin=subprocess.DEVNULL, cwd=self.cwd)
+        if terminal:
+            os.close(slave)
+        self._pending = b""
+        test.addCleanup(self.kill)
+
+    def signal(self, sig=signal.SIGINT):
+        self.signalled = time.monotonic()
+        self.process.send_signal(sig)
+
+    def read_lines(self, until, timeout):
+        """Reads terminal lines until `until(lines)` holds or `timeout` seconds pass."""
+        deadline = time.monotonic() + timeout
+        while not until(self.lines):
+            left = deadline - time.monotonic()
+            if left <= 0:
+                return False
+            ready, _, _ = select.select([self.master], [], [], left)
+            if not ready:
+                continue
+            try:
+                chunk = os.read(self.master, 4096)
+            except OSError:
+                chunk = b""
+            if not chunk:
+                return until(self.lines)
+            self._collect(chunk)
+        return True
+
+    def _collect(self, chunk):
+        self._pending += chunk
+        while b"\n" in self._pending:
+            line, self._pending = self._pending.split(b"\n", 1)
+            self.lines.append((time.monotonic() - self.started, line.decode(errors="replace")))
+
+    def wait(self, timeout=10):
+        """Waits for the exit; returns (status, stdout text, stderr text)."""
+        if self.terminal:
+            self.read_lines(lambda lines: self.process.poll() is not None, timeout)
+            self._drain_terminal()
+            out = "".join(text + "\n" for _, text in self.lines)
+            err = self.process.stderr.read().decode(errors="replace")
+            status = self.process.wait(timeout=timeout)
+        else:
+            raw_out, raw_err = self.process.communicate(timeout=timeout)
+            out, err, status = raw_out.decode(errors="replace"), raw_err.decode(errors="replace"), self.process.returncode
+        self.ended = time.monotonic()
+        return status, out, err
+
+    def _drain_terminal(self):
+        while True:
+            ready, _, _ = select.select([self.master], [], [], 0.2)
+            if not ready:
+                return
+            try:
+                chunk = os.read(self.master, 4096)
+            except OSError:
+                return
+            if not chunk:
+                return
+            self._collect(chunk)
+
+    def kill(self):
+        if self.process.poll() is None:
+            self.process.kill()
+            self.process.wait(timeout=10)
+        for stream in (self.process.stdout, self.process.stderr):
+            if stream is not None:
+                stream.close()
+        if self.master is not None:
+            os.close(self.master)
+            self.master = None
+
+
+class NamespaceTest(unittest.TestCase):
+    def setUp(self):
+        require_namespaces(self)
