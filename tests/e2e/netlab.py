@@ -76,8 +76,9 @@ class Namespace:
 
 def link(test, near, far, near_address, far_address, prefix=24):
     """A veth pair from namespace `near` to `far`, addressed and up."""
-    tag = next(_names)
-    a, b = "va%d" % tag, "vb%d" % tag
+    # Names are unique across test processes too: at most 15 characters.
+    tag = "%x%x" % (os.getpid() & 0xFFFFF, next(_names))
+    a, b = "va" + tag, "vb" + tag
     run(["ip", "link", "add", a, "netns", near.name, "type", "veth", "peer", "name", b,
          "netns", far.name])
     run(["ip", "-n", near.name, "addr", "add", "%s/%d" % (near_address, prefix), "dev", a])
