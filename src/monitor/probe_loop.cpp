@@ -83,6 +83,12 @@ int MonitorMain(int argc, char **argv) {
         ReportEchoUnavailable(GetLastError());
         return 2;
     }
+    if (!GiveUpPrivileges()) {
+        std::fprintf(stderr, "vesperix: cannot give up privileges (error %u)\n",
+                     static_cast<unsigned>(GetLastError()));
+        pIcmpCloseHandle(echo);
+        return 2;
+    }
     EchoReplyBuffer buffer = {};
     while (bRunning.load() != 0) {
         RunProbeCycle(echo, target, &buffer);

@@ -8,6 +8,15 @@
 
 #include <cstddef>
 
+// The libraries that may provide the ICMP echo functions, in the order they
+// are tried, each in the system directory.
+extern const char *const kEchoLibraryNames[];
+extern const size_t kEchoLibraryCount;
+
+// Gives up every privilege the process holds; once the echo handle exists it
+// needs none. Returns false with the last-error code set when it can't.
+bool GiveUpPrivileges(void);
+
 // Writes into `out` (always terminated, at most `size` bytes) one sentence
 // that says why no echo handle could be created, from the last-error code the
 // failed create left.

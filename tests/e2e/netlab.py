@@ -97,14 +97,18 @@ def silent_host(test, client, address="10.77.0.2"):
 
 
 def program_copy(test):
-    """The program in a folder any user may enter, for runs as nobody."""
+    """The program and its echo provider, laid out as installed, in a folder
+    any user may enter; returns the program's path."""
     folder = tempfile.mkdtemp(prefix="vesperix-bin-")
     test.addCleanup(shutil.rmtree, folder, True)
     os.chmod(folder, 0o755)
-    path = os.path.join(folder, "vesperix")
-    shutil.copy2(VESPERIX, path)
-    os.chmod(path, 0o755)
-    return path
+    stage = os.path.dirname(os.path.dirname(VESPERIX))
+    for part in ("bin", os.path.join("lib", "vesperix")):
+        shutil.copytree(os.path.join(stage, part), os.path.join(folder, part))
+    for root, folders, _ in os.walk(folder):
+        for name in folders:
+            os.chmod(os.path.join(root, name), 0o755)
+    return os.path.join(folder, "bin", "vesperix")
 
 
 def as_nobody(args):

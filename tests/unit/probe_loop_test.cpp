@@ -69,7 +69,7 @@ TEST(ProbeLoop, StartsInOrderAndRunsCyclesUntilStopped) {
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, "5ms\nRequest timed-out.\nCtrl+C\n6ms\n");
     const std::vector<std::string> expected = {
-        "register", "create",                     //
+        "register", "create", "drop privileges",  //
         "time",     "send",   "sleep 1000",       //
         "time",     "send",   "sleep 1000",       //
         "time",     "send",   "sleep 1000", "close"};
@@ -105,7 +105,7 @@ TEST(ProbeLoop, StopBeforeTheFirstCycleRunsNone) {
     MonitorRun run = RunMonitor({"127.0.0.1"});
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, "Ctrl+C\n");
-    const std::vector<std::string> expected = {"register", "create", "close"};
+    const std::vector<std::string> expected = {"register", "create", "drop privileges", "close"};
     EXPECT_EQ(platformCalls, expected);
 }
 
@@ -114,8 +114,9 @@ TEST(ProbeLoop, RepeatedStopsEachWriteTheirLineAndEndOnce) {
     MonitorRun run = RunMonitor({"127.0.0.1"});
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, "Ctrl+C\nCtrl+C\nCtrl+C\n2ms\n");
-    const std::vector<std::string> expected = {"register", "create", "time", "send",
-                                               "sleep 1000", "close"};
+    const std::vector<std::string> expected = {"register", "create", "drop privileges",
+                                               "time",     "send",   "sleep 1000",
+                                               "close"};
     EXPECT_EQ(platformCalls, expected);
 }
 
@@ -150,6 +151,16 @@ TEST(ProbeLoop, NoEchoHandleSaysWhyOnStandardErrorAndExitsTwo) {
     EXPECT_EQ(run.out, "");
     EXPECT_EQ(run.err, "vesperix: no echo handle (error 13)\n");
     const std::vector<std::string> expected = {"register", "create"};
+    EXPECT_EQ(platformCalls, expected);
+}
+
+TEST(ProbeLoop, PrivilegesThatCannotBeGivenUpEndTheRunBeforeAnyProbe) {
+    StartScript({}, 0, false, 1);
+    MonitorRun run = RunMonitor({"127.0.0.1"});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, "vesperix: cannot give up privileges (error 1)\n");
+    const std::vector<std::string> expected = {"register", "create", "drop privileges", "close"};
     EXPECT_EQ(platformCalls, expected);
 }
 

@@ -14,6 +14,7 @@ std::vector<ScriptedEcho> script;
 size_t nextEcho = 0;
 DWORD createError = 0;
 bool stopDuringCreate = false;
+DWORD dropFailure = 0;
 int scriptedHandle = 0;
 
 HANDLE ScriptedCreate() {
@@ -53,13 +54,15 @@ BOOL ScriptedClose(HANDLE) {
 
 }  // namespace
 
-void StartScript(const std::vector<ScriptedEcho> &echoes, DWORD error, bool stopEarly) {
+void StartScript(const std::vector<ScriptedEcho> &echoes, DWORD error, bool stopEarly,
+                 DWORD dropError) {
     platformCalls.clear();
     sentEchoes.clear();
     script = echoes;
     nextEcho = 0;
     createError = error;
     stopDuringCreate = stopEarly;
+    dropFailure = dropError;
     bRunning.store(1);
     pIcmpCreateFile = ScriptedCreate;
     pIcmpSendEcho = ScriptedSend;
@@ -86,10 +89,18 @@ void DescribeEchoUnavailable(DWORD error, char *out, size_t size) {
     std::snprintf(out, size, "no echo handle (error %u)", static_cast<unsigned>(error));
 }
 
-// The slots start at these; every test replaces them first.
-extern "C" HANDLE IcmpCreateFile(void) { return INVALID_HANDLE_VALUE; }
-extern "C" DWORD IcmpSendEcho(HANDLE, IPAddr, LPVOID, WORD, PIP_OPTION_INFORMATION, LPVOID, DWORD,
-                              DWORD) {
-    return 0;
+bool GiveUpPrivileges(void) {
+    platformCalls.push_back("drop privileges");
+    if (dropFailure == 0) return true;
+    SetLastError(dropFailure);
+    return false;
 }
-extern "C" BOOL IcmpCloseHandle(HANDLE) { return FALSE; }
+
+// The binding is tested on its own against real libraries; here the slots
+// are always replaced first, so nothing is ever loaded.
+const char *const kEchoLibraryNames[] = {"unused"};
+const size_t kEchoLibraryCount = 1;
+UINT GetSystemDirectoryA(LPSTR, UINT) { return 0; }
+HMODULE LoadLibraryA(LPCSTR) { return nullptr; }
+FARPROC GetProcAddress(HMODULE, LPCSTR) { return nullptr; }
+BOOL FreeLibrary(HMODULE) { return FALSE; }

@@ -33,6 +33,7 @@ struct SentEcho {
 extern std::vector<SentEcho> sentEchoes;
 
 // Resets the platform, the running flag and the slots, and makes the slots
-// play `script`; the create slot fails with `createError` unless it is 0.
+// play `script`; the create slot fails with `createError` and giving up
+// privileges with `dropError`, unless they are 0.
 void StartScript(const std::vector<ScriptedEcho> &script, DWORD createError = 0,
-                 bool stopDuringCreate = false);
+                 bool stopDuringCreate = false, DWORD dropError = 0);

@@ -1,11 +1,15 @@
 // POSIX implementations of the Windows calls in platform_api.h.
 #include "platform.h"
 
+#include <dlfcn.h>
+#include <limits.h>
 #include <pthread.h>
 #include <signal.h>
 #include <stdio.h>
 #include <string.h>
+#include <sys/capability.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <mutex>
@@ -47,6 +51,17 @@ DWORD GetLastError(void) { return static_cast<DWORD>(errno); }
 void SetLastError(DWORD code) { errno = static_cast<int>(code); }
 
 namespace {
+
+// Capabilities belong to each thread: every thread drops its own.
+bool DropOwnCapabilities() {
+    cap_t none = cap_init();
+    if (none == nullptr) return false;
+    int result = cap_set_proc(none);
+    int error = errno;
+    cap_free(none);
+    errno = error;
+    return result == 0;
+}
 
 const int kControlSignals[] = {SIGINT, SIGQUIT, SIGTERM, SIGHUP};
 const size_t kMaxHandlers = 8;
@@ -101,6 +116,9 @@ void DieOfSignal(int sig) {
 
 // Runs the handlers for every control signal, outside any signal context.
 void *WaitForControlSignals(void *) {
+    // Nothing this thread does needs a privilege; should the drop fail, it
+    // still only ever runs the handlers.
+    DropOwnCapabilities();
     sigset_t set = ControlSignalSet();
     for (;;) {
         int sig = 0;
@@ -160,7 +178,68 @@ BOOL SetConsoleCtrlHandler(PHANDLER_ROUTINE routine, BOOL add) {
     return TRUE;
 }
 
+const char *const kEchoLibraryNames[] = {"libvesperix-icmp.so"};
+const size_t kEchoLibraryCount = sizeof kEchoLibraryNames / sizeof kEchoLibraryNames[0];
+
+namespace {
+
+// What the dynamic loader said about the last library that failed to bind.
+char loaderFailure[512];
+
+void RememberLoaderFailure(const char *what) {
+    snprintf(loaderFailure, sizeof loaderFailure, "%s", what != nullptr ? what : "unknown failure");
+}
+
+}  // namespace
+
+UINT GetSystemDirectoryA(LPSTR buffer, UINT size) {
+    char program[PATH_MAX];
+    ssize_t length = readlink("/proc/self/exe", program, sizeof program - 1);
+    if (length <= 0 || static_cast<size_t>(length) >= sizeof program - 1) return 0;
+    program[length] = '\0';
+    // From <prefix>/bin/vesperix up to <prefix>.
+    for (int level = 0; level < 2; ++level) {
+        char *slash = strrchr(program, '/');
+        if (slash == nullptr) return 0;
+        *slash = '\0';
+    }
+    int needed = snprintf(nullptr, 0, "%s/lib/vesperix", program);
+    if (needed < 0) return 0;
+    if (static_cast<UINT>(needed) >= size) return static_cast<UINT>(needed) + 1;
+    snprintf(buffer, size, "%s/lib/vesperix", program);
+    return static_cast<UINT>(needed);
+}
+
+HMODULE LoadLibraryA(LPCSTR path) {
+    void *library = dlopen(path, RTLD_NOW | RTLD_LOCAL);
+    if (library == nullptr) {
+        RememberLoaderFailure(dlerror());
+        SetLastError(ERROR_MOD_NOT_FOUND);
+    }
+    return library;
+}
+
+FARPROC GetProcAddress(HMODULE module, LPCSTR name) {
+    dlerror();
+    void *symbol = dlsym(module, name);
+    if (symbol == nullptr) {
+        RememberLoaderFailure(dlerror());
+        SetLastError(ERROR_PROC_NOT_FOUND);
+        return nullptr;
+    }
+    return reinterpret_cast<FARPROC>(symbol);
+}
+
+BOOL FreeLibrary(HMODULE module) { return dlclose(module) == 0 ? TRUE : FALSE; }
+
+bool GiveUpPrivileges(void) { return DropOwnCapabilities(); }
+
 void DescribeEchoUnavailable(DWORD error, char *out, size_t size) {
+    if (error == ERROR_CALL_NOT_IMPLEMENTED) {
+        snprintf(out, size, "the ICMP echo provider could not be bound: %s",
+                 loaderFailure[0] != '\0' ? loaderFailure : "its path is too long");
+        return;
+    }
     int code = static_cast<int>(error);
     if (code == EPERM || code == EACCES) {
         snprintf(out, size,

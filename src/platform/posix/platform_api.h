@@ -16,6 +16,9 @@ typedef uint16_t USHORT;
 typedef uint32_t ULONG;
 typedef void *PVOID;
 typedef void *LPVOID;
+typedef unsigned int UINT;
+typedef char *LPSTR;
+typedef const char *LPCSTR;
 typedef void *HANDLE;
 typedef void *HMODULE;
 typedef void (*FARPROC)(void);
@@ -29,6 +32,8 @@ typedef uint32_t IPAddr;
 #define ERROR_INVALID_HANDLE 6u
 #define ERROR_INVALID_PARAMETER 87u
 #define ERROR_CALL_NOT_IMPLEMENTED 120u
+#define ERROR_MOD_NOT_FOUND 126u
+#define ERROR_PROC_NOT_FOUND 127u
 
 #define CTRL_C_EVENT 0u
 #define CTRL_BREAK_EVENT 1u
@@ -111,11 +116,20 @@ void SetLastError(DWORD code);
 // code set when the handler thread can't be started.
 BOOL SetConsoleCtrlHandler(PHANDLER_ROUTINE routine, BOOL add);
 
-// The ICMP echo functions, provided by the Linux echo provider.
-extern "C" {
-HANDLE IcmpCreateFile(void);
-DWORD IcmpSendEcho(HANDLE handle, IPAddr destination, LPVOID requestData, WORD requestSize,
-                   PIP_OPTION_INFORMATION requestOptions, LPVOID replyBuffer, DWORD replySize,
-                   DWORD timeout);
-BOOL IcmpCloseHandle(HANDLE handle);
-}
+// Copies the program's own library folder, <prefix>/lib/vesperix beside
+// <prefix>/bin/vesperix, into `buffer`: returns its length, or the size it
+// needs when `size` is too small, or 0 when it can't be found.
+UINT GetSystemDirectoryA(LPSTR buffer, UINT size);
+
+// Loads the shared library at `path`; null with the last-error code set
+// when it can't.
+HMODULE LoadLibraryA(LPCSTR path);
+
+// The function `name` of a loaded library; null with the last-error code
+// set when it has none.
+FARPROC GetProcAddress(HMODULE module, LPCSTR name);
+
+// Unloads a library LoadLibraryA loaded.
+BOOL FreeLibrary(HMODULE module);
+
+const char kPathSeparator = '/';

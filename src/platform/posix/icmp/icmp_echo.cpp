@@ -1,5 +1,7 @@
 // IcmpCreateFile, IcmpSendEcho and IcmpCloseHandle for Linux, on a datagram
 // ICMP socket where net.ipv4.ping_group_range allows one, else on a raw one.
+// Built as the shared library the program binds at run time; these three are
+// all it exports.
 #include "icmp_packet.h"
 #include "platform_api.h"
 
@@ -101,8 +103,12 @@ int OpenRawSocket(uint16_t *identifier) {
     return fd;
 }
 
+// The provider is loaded into the program: it leaves its failures in errno,
+// which is the program's last-error code on this platform.
+void SetEchoError(DWORD code) { errno = static_cast<int>(code); }
+
 DWORD Fail(DWORD status) {
-    SetLastError(status);
+    SetEchoError(status);
     return 0;
 }
 
@@ -257,7 +263,9 @@ DWORD AwaitAnswer(EchoSocket &echo, const EchoRequestKey &key, int64_t start, DW
 
 }  // namespace
 
-extern "C" HANDLE IcmpCreateFile(void) {
+#define ECHO_EXPORT extern "C" __attribute__((visibility("default")))
+
+ECHO_EXPORT HANDLE IcmpCreateFile(void) {
     std::lock_guard<std::mutex> hold(tableLock);
     EchoSocket *entry = nullptr;
     for (EchoSocket &candidate : sockets) {
@@ -267,7 +275,7 @@ extern "C" HANDLE IcmpCreateFile(void) {
         }
     }
     if (entry == nullptr) {
-        SetLastError(EMFILE);
+        SetEchoError(EMFILE);
         return INVALID_HANDLE_VALUE;
     }
     uint16_t identifier = 0;
@@ -282,9 +290,9 @@ extern "C" HANDLE IcmpCreateFile(void) {
     return entry;
 }
 
-extern "C" DWORD IcmpSendEcho(HANDLE handle, IPAddr destination, LPVOID requestData,
-                              WORD requestSize, PIP_OPTION_INFORMATION /*requestOptions*/,
-                              LPVOID replyBuffer, DWORD replySize, DWORD timeout) {
+ECHO_EXPORT DWORD IcmpSendEcho(HANDLE handle, IPAddr destination, LPVOID requestData,
+                               WORD requestSize, PIP_OPTION_INFORMATION /*requestOptions*/,
+                               LPVOID replyBuffer, DWORD replySize, DWORD timeout) {
     EchoSocket *echo = SocketOf(handle);
     if (echo == nullptr) return Fail(ERROR_INVALID_HANDLE);
     if (replyBuffer == nullptr || (requestData == nullptr && requestSize > 0) ||
@@ -314,11 +322,11 @@ extern "C" DWORD IcmpSendEcho(HANDLE handle, IPAddr destination, LPVOID requestD
     return AwaitAnswer(*echo, key, start, timeout, replyBuffer);
 }
 
-extern "C" BOOL IcmpCloseHandle(HANDLE handle) {
+ECHO_EXPORT BOOL IcmpCloseHandle(HANDLE handle) {
     std::lock_guard<std::mutex> hold(tableLock);
     EchoSocket *echo = SocketOf(handle);
     if (echo == nullptr) {
-        SetLastError(ERROR_INVALID_HANDLE);
+        SetEchoError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
     close(echo->fd);
