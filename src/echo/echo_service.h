@@ -50,3 +50,5 @@ struct EchoReplyBuffer {
     UCHAR data[kEchoRequestSize];
     UCHAR spare[8];
 };
+static_assert(sizeof(void *) != 4 || sizeof(EchoReplyBuffer) == 68,
+              "a 32-bit process passes the echo functions 68 bytes for one reply");

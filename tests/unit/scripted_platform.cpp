@@ -17,7 +17,7 @@ bool stopDuringCreate = false;
 DWORD dropFailure = 0;
 int scriptedHandle = 0;
 
-HANDLE ScriptedCreate() {
+HANDLE WINAPI ScriptedCreate() {
     platformCalls.push_back("create");
     if (stopDuringCreate) StopHandler(CTRL_C_EVENT);
     if (createError != 0) {
@@ -27,7 +27,7 @@ HANDLE ScriptedCreate() {
     return &scriptedHandle;
 }
 
-DWORD ScriptedSend(HANDLE handle, IPAddr destination, LPVOID requestData, WORD requestSize,
+DWORD WINAPI ScriptedSend(HANDLE handle, IPAddr destination, LPVOID requestData, WORD requestSize,
                    PIP_OPTION_INFORMATION requestOptions, LPVOID replyBuffer, DWORD replySize,
                    DWORD timeout) {
     platformCalls.push_back("send");
@@ -47,7 +47,7 @@ DWORD ScriptedSend(HANDLE handle, IPAddr destination, LPVOID requestData, WORD r
     return echo.replies;
 }
 
-BOOL ScriptedClose(HANDLE) {
+BOOL WINAPI ScriptedClose(HANDLE) {
     platformCalls.push_back("close");
     return TRUE;
 }
@@ -69,18 +69,18 @@ void StartScript(const std::vector<ScriptedEcho> &echoes, DWORD error, bool stop
     pIcmpCloseHandle = ScriptedClose;
 }
 
-void GetSystemTime(SYSTEMTIME *time) {
+void WINAPI GetSystemTime(SYSTEMTIME *time) {
     platformCalls.push_back("time");
     *time = SYSTEMTIME{2026, 12, 5, 11, 9, 30, 15, 250};
 }
 
-void Sleep(DWORD milliseconds) { platformCalls.push_back("sleep " + std::to_string(milliseconds)); }
+void WINAPI Sleep(DWORD milliseconds) { platformCalls.push_back("sleep " + std::to_string(milliseconds)); }
 
-DWORD GetLastError(void) { return lastError; }
+DWORD WINAPI GetLastError(void) { return lastError; }
 
-void SetLastError(DWORD code) { lastError = code; }
+void WINAPI SetLastError(DWORD code) { lastError = code; }
 
-BOOL SetConsoleCtrlHandler(PHANDLER_ROUTINE routine, BOOL add) {
+BOOL WINAPI SetConsoleCtrlHandler(PHANDLER_ROUTINE routine, BOOL add) {
     platformCalls.push_back(routine == StopHandler && add ? "register" : "register other");
     return TRUE;
 }
@@ -100,7 +100,7 @@ bool GiveUpPrivileges(void) {
 // are always replaced first, so nothing is ever loaded.
 const char *const kEchoLibraryNames[] = {"unused"};
 const size_t kEchoLibraryCount = 1;
-UINT GetSystemDirectoryA(LPSTR, UINT) { return 0; }
-HMODULE LoadLibraryA(LPCSTR) { return nullptr; }
-FARPROC GetProcAddress(HMODULE, LPCSTR) { return nullptr; }
-BOOL FreeLibrary(HMODULE) { return FALSE; }
+UINT WINAPI GetSystemDirectoryA(LPSTR, UINT) { return 0; }
+HMODULE WINAPI LoadLibraryA(LPCSTR) { return nullptr; }
+FARPROC WINAPI GetProcAddress(HMODULE, LPCSTR) { return nullptr; }
+BOOL WINAPI FreeLibrary(HMODULE) { return FALSE; }
