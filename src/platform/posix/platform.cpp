@@ -34,8 +34,20 @@ void Sleep(DWORD milliseconds) {
         until.tv_sec += 1;
         until.tv_nsec -= 1000000000L;
     }
-    // An absolute deadline makes a wake-up by a signal lose no time.
-    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr) == EINTR) {
+    // Sleeping for what is left of a fixed deadline loses no time to signals.
+    // The sleep itself is relative: clock-faking preloads such as libfaketime
+    // refuse an absolute monotonic deadline, and the pause must not vanish.
+    for (;;) {
+        struct timespec now {};
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        struct timespec left {until.tv_sec - now.tv_sec, until.tv_nsec - now.tv_nsec};
+        if (left.tv_nsec < 0) {
+            left.tv_sec -= 1;
+            left.tv_nsec += 1000000000L;
+        }
+        if (left.tv_sec < 0 || (left.tv_sec == 0 && left.tv_nsec == 0)) return;
+        int failure = clock_nanosleep(CLOCK_MONOTONIC, 0, &left, nullptr);
+        if (failure != 0 && failure != EINTR) return;
     }
 }
 
