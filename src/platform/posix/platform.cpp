@@ -1,11 +1,13 @@
 // POSIX implementations of the Windows calls in platform_api.h.
 #include "platform.h"
 
+#include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
 #include <stdio.h>
 #include <string.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <mutex>
@@ -57,6 +59,22 @@ void Sleep(DWORD milliseconds) {
 DWORD GetLastError(void) { return static_cast<DWORD>(errno); }
 
 void SetLastError(DWORD code) { errno = static_cast<int>(code); }
+
+FILE *OpenAppendFile(const char *path) {
+    // O_APPEND makes each write land whole at the end, even with other writers.
+    // O_NONBLOCK only keeps a FIFO in the file's place from holding up the
+    // open until a reader comes; writes block as usual.
+    int fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
+    if (fd < 0) return nullptr;
+    fcntl(fd, F_SETFL, O_APPEND);
+    FILE *file = fdopen(fd, "ab");
+    if (file == nullptr) {
+        int error = errno;
+        close(fd);
+        errno = error;
+    }
+    return file;
+}
 
 namespace {
 
