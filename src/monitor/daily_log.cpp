@@ -31,6 +31,27 @@ int FormatRow(char *out, size_t size, const SYSTEMTIME &stamp, const char *targe
 
 }  // namespace
 
+bool TargetFitsLog(const char *target, char *problem, size_t size) {
+    for (size_t i = 0; target[i] != '\0'; ++i) {
+        if (i == kLongestArgument) {
+            std::snprintf(problem, size,
+                          "the target text is longer than %lu bytes, more than a log row holds",
+                          static_cast<unsigned long>(kLongestArgument));
+            return false;
+        }
+        // A tab would shift the row's columns, a line end would forge rows.
+        unsigned char byte = static_cast<unsigned char>(target[i]);
+        if (byte < 0x20 || byte == 0x7F) {
+            std::snprintf(problem, size,
+                          "the target text has the control character 0x%02X at byte %lu, "
+                          "which would break the rows of the log",
+                          static_cast<unsigned>(byte), static_cast<unsigned long>(i + 1));
+            return false;
+        }
+    }
+    return true;
+}
+
 FILE *OpenDailyLog(const SYSTEMTIME &stamp) {
     char path[kPathSize];
     int length = std::snprintf(path, sizeof path, ".%c%04u-%02u-%02u.tsv", kPathSeparator,

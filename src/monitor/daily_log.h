@@ -8,6 +8,11 @@
 #include <cstddef>
 #include <cstdio>
 
+// Returns true when `target` can stand in every row as it is; otherwise
+// false, with one sentence in `problem` (always terminated, at most `size`
+// bytes) that says why not.
+bool TargetFitsLog(const char *target, char *problem, size_t size);
+
 // Opens for appending the log of the day `stamp` falls on (UTC), creating
 // it when missing. Returns null when it can't be opened; the cycle then
 // goes on without a row.

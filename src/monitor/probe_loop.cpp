@@ -75,8 +75,13 @@ int MonitorMain(int argc, char **argv) {
         std::printf("%s", kVersionLine);
         return 0;
     }
-    SetConsoleCtrlHandler(StopHandler, TRUE);
     const char *target = argv[1];
+    char problem[160];
+    if (!TargetFitsLog(target, problem, sizeof problem)) {
+        std::fprintf(stderr, "vesperix: %s\n", problem);
+        return 1;
+    }
+    SetConsoleCtrlHandler(StopHandler, TRUE);
     HANDLE echo = pIcmpCreateFile();
     if (echo == INVALID_HANDLE_VALUE) {
         ReportEchoUnavailable(GetLastError());

@@ -1,4 +1,4 @@
-// The daily log's file names and rows.
+// The daily log's file names and rows, and the target texts it refuses.
 #include "scripted_platform.h"
 
 #include <gtest/gtest.h>
@@ -70,6 +70,36 @@ TEST(DailyLog, EachCycleAppendsItsRowToTheFileOfItsDate) {
         EXPECT_EQ(platformCalls, expected);
         EXPECT_TRUE(ScriptedFile(c.path) == c.row) << ScriptedFile(c.path).substr(0, 200);
     }
+}
+
+TEST(DailyLog, ControlCharactersInTheTargetAreRefusedAtStart) {
+    std::vector<int> refused = {0x7F};
+    for (int byte = 0x01; byte < 0x20; ++byte) refused.push_back(byte);
+    for (int byte : refused) {
+        SCOPED_TRACE(byte);
+        StartScript({});
+        MonitorRun run = RunMonitor({std::string("10.0.0.1") + static_cast<char>(byte) + "x"});
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.out, "");
+        char expected[160];
+        std::snprintf(expected, sizeof expected,
+                      "vesperix: the target text has the control character 0x%02X at byte 9, "
+                      "which would break the rows of the log\n",
+                      static_cast<unsigned>(byte));
+        EXPECT_EQ(run.err, expected);
+        EXPECT_EQ(platformCalls, std::vector<std::string>());
+    }
+}
+
+TEST(DailyLog, TargetsLongerThanARowHoldsAreRefusedAtStart) {
+    StartScript({});
+    MonitorRun run = RunMonitor({kLongest + "x"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, "vesperix: the target text is longer than " +
+                           std::to_string(kLongestArgument) +
+                           " bytes, more than a log row holds\n");
+    EXPECT_EQ(platformCalls, std::vector<std::string>());
 }
 
 }  // namespace
