@@ -1,6 +1,8 @@
 #include "probe_loop.h"
 
+#include "daily_log.h"
 #include "echo_service.h"
+#include "probe_outcome.h"
 #include "status_text.h"
 #include "stop_handler.h"
 
@@ -12,13 +14,6 @@ namespace {
 const char kUsageLine[] = "Usage: vesperix <IPv4 address>\n";
 const char kVersionLine[] = "vesperix " VESPERIX_VERSION "\n";
 const DWORD kPauseMs = 1000;
-
-// How one echo request ended: answered after roundTripMs, or failed with status.
-struct ProbeOutcome {
-    bool answered;
-    DWORD roundTripMs;
-    DWORD status;
-};
 
 // Sends one echo request to the address `target` converts to and waits for
 // its reply or its timeout.
@@ -46,12 +41,16 @@ void ReportOutcome(const ProbeOutcome &outcome) {
     }
 }
 
-// One probe cycle: the time reading, one echo request and its report.
+// One probe cycle: the time reading, one echo request, its console line and
+// its row in the day's log, which is held open only while the cycle runs.
 void RunProbeCycle(HANDLE echo, const char *target, EchoReplyBuffer *buffer) {
     SYSTEMTIME now;
     GetSystemTime(&now);
+    FILE *log = OpenDailyLog(now);
     ProbeOutcome outcome = SendProbe(echo, target, buffer);
     ReportOutcome(outcome);
+    AppendLogRow(log, now, target, outcome);
+    CloseDailyLog(log);
 }
 
 // Says on standard error why monitoring can't start.
@@ -76,8 +75,13 @@ int MonitorMain(int argc, char **argv) {
         std::printf("%s", kVersionLine);
         return 0;
     }
-    SetConsoleCtrlHandler(StopHandler, TRUE);
     const char *target = argv[1];
+    char problem[160];
+    if (!TargetFitsLog(target, problem, sizeof problem)) {
+        std::fprintf(stderr, "vesperix: %s\n", problem);
+        return 1;
+    }
+    SetConsoleCtrlHandler(StopHandler, TRUE);
     HANDLE echo = pIcmpCreateFile();
     if (echo == INVALID_HANDLE_VALUE) {
         ReportEchoUnavailable(GetLastError());

@@ -3,5 +3,6 @@
 #pragma once
 
 // Runs the monitor for the arguments of main() and returns its exit status:
-// 0 after a stop event, 1 without a target, 2 when no echo handle can be made.
+// 0 after a stop event, 1 without a target or with one the daily log can't
+// hold, 2 when no echo handle can be made.
 int MonitorMain(int argc, char **argv);

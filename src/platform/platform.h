@@ -1,12 +1,14 @@
 // The one header through which the monitor and the echo code reach the
 // operating system. The build puts the folder of the target platform on the
 // include path, and its "platform_api.h" supplies the Windows-shaped calls and
-// records; what follows is what every platform adds on top of them.
+// records, and the platform's kPathSeparator and kLongestArgument; what
+// follows is what every platform adds on top of them.
 #pragma once
 
 #include "platform_api.h"
 
 #include <cstddef>
+#include <cstdio>
 
 // The libraries that may provide the ICMP echo functions, in the order they
 // are tried, each in the system directory.
@@ -21,3 +23,9 @@ bool GiveUpPrivileges(void);
 // that says why no echo handle could be created, from the last-error code the
 // failed create left.
 void DescribeEchoUnavailable(DWORD error, char *out, size_t size);
+
+// Opens `path` for appending in binary mode: created when missing, its content
+// kept, every write going to its current end, and other processes free to
+// read and write it meanwhile. Returns null with the last-error code set when
+// it can't be opened.
+FILE *OpenAppendFile(const char *path);

@@ -10,25 +10,6 @@
 
 namespace {
 
-struct MonitorRun {
-    int status;
-    std::string out;
-    std::string err;
-};
-
-MonitorRun RunMonitor(std::vector<std::string> args) {
-    args.insert(args.begin(), "vesperix");
-    std::vector<char *> argv;
-    for (std::string &arg : args) argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    testing::internal::CaptureStdout();
-    testing::internal::CaptureStderr();
-    int status = MonitorMain(static_cast<int>(args.size()), argv.data());
-    std::string out = testing::internal::GetCapturedStdout();
-    std::string err = testing::internal::GetCapturedStderr();
-    return {status, out, err};
-}
-
 const std::vector<std::string> kNoCalls;
 
 struct OutcomeCase {
@@ -68,12 +49,17 @@ TEST(ProbeLoop, StartsInOrderAndRunsCyclesUntilStopped) {
     MonitorRun run = RunMonitor({"127.0.0.1"});
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, "5ms\nRequest timed-out.\nCtrl+C\n6ms\n");
+    const char *const open = "open ./2026-12-11.tsv";
     const std::vector<std::string> expected = {
-        "register", "create", "drop privileges",  //
-        "time",     "send",   "sleep 1000",       //
-        "time",     "send",   "sleep 1000",       //
-        "time",     "send",   "sleep 1000", "close"};
+        "register", "create", "drop privileges",          //
+        "time",     open,     "send", "sleep 1000",       //
+        "time",     open,     "send", "sleep 1000",       //
+        "time",     open,     "send", "sleep 1000", "close"};
     EXPECT_EQ(platformCalls, expected);
+    EXPECT_EQ(ScriptedFile("./2026-12-11.tsv"),
+              "09:30:15\t127.0.0.1\t5\t\r\n"
+              "09:30:15\t127.0.0.1\t-1\tRequest timed-out.\r\n"
+              "09:30:15\t127.0.0.1\t6\t\r\n");
 }
 
 TEST(ProbeLoop, SendsTheFixedRequestFromTheOneReplyBuffer) {
@@ -114,9 +100,9 @@ TEST(ProbeLoop, RepeatedStopsEachWriteTheirLineAndEndOnce) {
     MonitorRun run = RunMonitor({"127.0.0.1"});
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, "Ctrl+C\nCtrl+C\nCtrl+C\n2ms\n");
-    const std::vector<std::string> expected = {"register", "create", "drop privileges",
-                                               "time",     "send",   "sleep 1000",
-                                               "close"};
+    const std::vector<std::string> expected = {
+        "register", "create", "drop privileges", "time", "open ./2026-12-11.tsv", "send",
+        "sleep 1000", "close"};
     EXPECT_EQ(platformCalls, expected);
 }
 

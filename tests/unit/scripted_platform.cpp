@@ -1,11 +1,22 @@
 #include "scripted_platform.h"
 
+#include "probe_loop.h"
 #include "stop_handler.h"
 
+#include <fcntl.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 
 std::vector<std::string> platformCalls;
 std::vector<SentEcho> sentEchoes;
+SYSTEMTIME scriptedTime;
 
 namespace {
 
@@ -16,6 +27,28 @@ DWORD createError = 0;
 bool stopDuringCreate = false;
 DWORD dropFailure = 0;
 int scriptedHandle = 0;
+
+// The folder the monitor's files go to and the paths it opened there; the
+// folder goes when the tests end.
+struct ScriptedFolder {
+    std::string path;
+    std::vector<std::string> files;
+    ~ScriptedFolder() {
+        for (const std::string &file : files) unlink(file.c_str());
+        if (!path.empty()) rmdir(path.c_str());
+    }
+} folder;
+// The descriptor of the file the monitor opened last, until the next pause.
+int openLog = -1;
+
+std::string InScriptedFolder(const std::string &path) {
+    if (folder.path.empty()) {
+        char name[] = "/tmp/vesperix-unit-XXXXXX";
+        if (mkdtemp(name) == nullptr) std::abort();
+        folder.path = name;
+    }
+    return folder.path + "/" + path;
+}
 
 HANDLE WINAPI ScriptedCreate() {
     platformCalls.push_back("create");
@@ -63,6 +96,10 @@ void StartScript(const std::vector<ScriptedEcho> &echoes, DWORD error, bool stop
     createError = error;
     stopDuringCreate = stopEarly;
     dropFailure = dropError;
+    scriptedTime = SYSTEMTIME{2026, 12, 5, 11, 9, 30, 15, 250};
+    for (const std::string &file : folder.files) unlink(file.c_str());
+    folder.files.clear();
+    openLog = -1;
     bRunning.store(1);
     pIcmpCreateFile = ScriptedCreate;
     pIcmpSendEcho = ScriptedSend;
@@ -71,10 +108,45 @@ void StartScript(const std::vector<ScriptedEcho> &echoes, DWORD error, bool stop
 
 void WINAPI GetSystemTime(SYSTEMTIME *time) {
     platformCalls.push_back("time");
-    *time = SYSTEMTIME{2026, 12, 5, 11, 9, 30, 15, 250};
+    *time = scriptedTime;
 }
 
-void WINAPI Sleep(DWORD milliseconds) { platformCalls.push_back("sleep " + std::to_string(milliseconds)); }
+void WINAPI Sleep(DWORD milliseconds) {
+    if (openLog >= 0 && fcntl(openLog, F_GETFD) != -1) platformCalls.push_back("log still open");
+    openLog = -1;
+    platformCalls.push_back("sleep " + std::to_string(milliseconds));
+}
+
+FILE *OpenAppendFile(const char *path) {
+    platformCalls.push_back(std::string("open ") + path);
+    std::string real = InScriptedFolder(path);
+    folder.files.push_back(real);
+    FILE *file = std::fopen(real.c_str(), "ab");
+    if (file == nullptr) {
+        SetLastError(static_cast<DWORD>(errno));
+        return nullptr;
+    }
+    openLog = fileno(file);
+    return file;
+}
+
+std::string ScriptedFile(const std::string &path) {
+    std::ifstream in(InScriptedFolder(path), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+MonitorRun RunMonitor(std::vector<std::string> args) {
+    args.insert(args.begin(), "vesperix");
+    std::vector<char *> argv;
+    for (std::string &arg : args) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    int status = MonitorMain(static_cast<int>(args.size()), argv.data());
+    std::string out = testing::internal::GetCapturedStdout();
+    std::string err = testing::internal::GetCapturedStderr();
+    return {status, out, err};
+}
 
 DWORD WINAPI GetLastError(void) { return lastError; }
 

@@ -32,8 +32,26 @@ struct SentEcho {
 };
 extern std::vector<SentEcho> sentEchoes;
 
-// Resets the platform, the running flag and the slots, and makes the slots
-// play `script`; the create slot fails with `createError` and giving up
-// privileges with `dropError`, unless they are 0.
+// Resets the platform, the running flag, the clock, the files and the slots,
+// and makes the slots play `script`; the create slot fails with
+// `createError` and giving up privileges with `dropError`, unless they are 0.
 void StartScript(const std::vector<ScriptedEcho> &script, DWORD createError = 0,
                  bool stopDuringCreate = false, DWORD dropError = 0);
+
+// What the scripted clock reads; StartScript sets it to 2026-12-11 09:30:15.250.
+extern SYSTEMTIME scriptedTime;
+
+// The bytes of the file the monitor opened as `path`: files are real, in a
+// folder of the scripted platform's own. A pause taken while a file is still
+// open shows in platformCalls as "log still open".
+std::string ScriptedFile(const std::string &path);
+
+// Everything one run of the monitor did: its exit status and its output.
+struct MonitorRun {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+// Runs the monitor with `args` after the program name, capturing its output.
+MonitorRun RunMonitor(std::vector<std::string> args);

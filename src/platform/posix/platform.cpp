@@ -2,6 +2,7 @@
 #include "platform.h"
 
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <limits.h>
 #include <pthread.h>
 #include <signal.h>
@@ -38,8 +39,20 @@ void Sleep(DWORD milliseconds) {
         until.tv_sec += 1;
         until.tv_nsec -= 1000000000L;
     }
-    // An absolute deadline makes a wake-up by a signal lose no time.
-    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr) == EINTR) {
+    // Sleeping for what is left of a fixed deadline loses no time to signals.
+    // The sleep itself is relative: clock-faking preloads such as libfaketime
+    // refuse an absolute monotonic deadline, and the pause must not vanish.
+    for (;;) {
+        struct timespec now {};
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        struct timespec left {until.tv_sec - now.tv_sec, until.tv_nsec - now.tv_nsec};
+        if (left.tv_nsec < 0) {
+            left.tv_sec -= 1;
+            left.tv_nsec += 1000000000L;
+        }
+        if (left.tv_sec < 0 || (left.tv_sec == 0 && left.tv_nsec == 0)) return;
+        int failure = clock_nanosleep(CLOCK_MONOTONIC, 0, &left, nullptr);
+        if (failure != 0 && failure != EINTR) return;
     }
 }
 
@@ -49,6 +62,22 @@ void Sleep(DWORD milliseconds) {
 DWORD GetLastError(void) { return static_cast<DWORD>(errno); }
 
 void SetLastError(DWORD code) { errno = static_cast<int>(code); }
+
+FILE *OpenAppendFile(const char *path) {
+    // O_APPEND makes each write land whole at the end, even with other writers.
+    // O_NONBLOCK only keeps a FIFO in the file's place from holding up the
+    // open until a reader comes; writes block as usual.
+    int fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
+    if (fd < 0) return nullptr;
+    fcntl(fd, F_SETFL, O_APPEND);
+    FILE *file = fdopen(fd, "ab");
+    if (file == nullptr) {
+        int error = errno;
+        close(fd);
+        errno = error;
+    }
+    return file;
+}
 
 namespace {
 

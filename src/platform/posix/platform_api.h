@@ -5,6 +5,7 @@
 #pragma once
 
 #include <arpa/inet.h>
+#include <cstddef>
 #include <cstdint>
 
 typedef uint32_t DWORD;
@@ -96,6 +97,13 @@ typedef ICMP_ECHO_REPLY *PICMP_ECHO_REPLY;
 
 typedef BOOL (*PHANDLER_ROUTINE)(DWORD event);
 
+// What separates a folder from a name in a path.
+const char kPathSeparator = '/';
+
+// The longest single command-line argument the kernel hands a program, in
+// bytes without its terminating zero (MAX_ARG_STRLEN with 4 KiB pages).
+const size_t kLongestArgument = 32 * 4096 - 1;
+
 // Fills `time` with the current time in UTC.
 void GetSystemTime(SYSTEMTIME *time);
 
@@ -131,5 +139,3 @@ FARPROC GetProcAddress(HMODULE module, LPCSTR name);
 
 // Unloads a library LoadLibraryA loaded.
 BOOL FreeLibrary(HMODULE module);
-
-const char kPathSeparator = '/';
