@@ -7,26 +7,21 @@ namespace {
 // Every path is formed within the platform's path limit.
 const size_t kPathSize = 260;
 
-// The longest row holds the longest target text the platform can pass plus
-// the other three fields: five-digit time parts at most, "-1" or a ten-digit
-// round-trip time, a status text or code, and the line end.
-const size_t kRowSize = kLongestArgument + 256;
-
-// Formats the row for `outcome` into `out`; returns what snprintf returns.
-int FormatRow(char *out, size_t size, const SYSTEMTIME &stamp, const char *target,
-              const ProbeOutcome &outcome) {
+// Formats the row for `outcome` into the stream.
+void WriteRow(FILE *log, const SYSTEMTIME &stamp, const char *target, const ProbeOutcome &outcome) {
     unsigned hour = stamp.wHour, minute = stamp.wMinute, second = stamp.wSecond;
     if (outcome.answered) {
-        return std::snprintf(out, size, "%02u:%02u:%02u\t%s\t%u\t\r\n", hour, minute, second,
-                             target, static_cast<unsigned>(outcome.roundTripMs));
+        std::fprintf(log, "%02u:%02u:%02u\t%s\t%u\t\r\n", hour, minute, second, target,
+                     static_cast<unsigned>(outcome.roundTripMs));
+        return;
     }
     const char *text = IcmpStatusText(outcome.status);
     if (text != nullptr) {
-        return std::snprintf(out, size, "%02u:%02u:%02u\t%s\t-1\t%s\r\n", hour, minute, second,
-                             target, text);
+        std::fprintf(log, "%02u:%02u:%02u\t%s\t-1\t%s\r\n", hour, minute, second, target, text);
+    } else {
+        std::fprintf(log, "%02u:%02u:%02u\t%s\t-1\t%u\r\n", hour, minute, second, target,
+                     static_cast<unsigned>(outcome.status));
     }
-    return std::snprintf(out, size, "%02u:%02u:%02u\t%s\t-1\t%u\r\n", hour, minute, second, target,
-                         static_cast<unsigned>(outcome.status));
 }
 
 }  // namespace
@@ -40,19 +35,19 @@ bool TargetFitsLog(const char *target, char *problem, size_t size) {
             return false;
         }
         // A tab would shift the row's columns, a line end would forge rows.
-        unsigned char byte = static_cast<unsigned char>(target[i]);
-        if (byte < 0x20 || byte == 0x7F) {
+        unsigned char code = static_cast<unsigned char>(target[i]);
+        if (code < 0x20 || code == 0x7F) {
             std::snprintf(problem, size,
                           "the target text has the control character 0x%02X at byte %lu, "
                           "which would break the rows of the log",
-                          static_cast<unsigned>(byte), static_cast<unsigned long>(i + 1));
+                          static_cast<unsigned>(code), static_cast<unsigned long>(i + 1));
             return false;
         }
     }
     return true;
 }
 
-FILE *OpenDailyLog(const SYSTEMTIME &stamp) {
+FILE *OpenDailyLog(const SYSTEMTIME &stamp, char *buffer) {
     char path[kPathSize];
     int length = std::snprintf(path, sizeof path, ".%c%04u-%02u-%02u.tsv", kPathSeparator,
                                static_cast<unsigned>(stamp.wYear),
@@ -60,20 +55,16 @@ FILE *OpenDailyLog(const SYSTEMTIME &stamp) {
                                static_cast<unsigned>(stamp.wDay));
     if (length < 0 || static_cast<size_t>(length) >= sizeof path) return nullptr;
     FILE *log = OpenAppendFile(path);
-    // Unbuffered, the stream hands each row to the file in the one write
-    // that fwrite makes for it; a buffer could split a long row in two.
-    if (log != nullptr) std::setvbuf(log, nullptr, _IONBF, 0);
+    // A buffer larger than any row holds the row until the close writes it
+    // in one go; a smaller one, or none, lets the C library split a long
+    // row over several writes, between which another writer's row can land.
+    if (log != nullptr) std::setvbuf(log, buffer, _IOFBF, kLogBufferSize);
     return log;
 }
 
 void AppendLogRow(FILE *log, const SYSTEMTIME &stamp, const char *target,
                   const ProbeOutcome &outcome) {
-    if (log == nullptr) return;
-    char row[kRowSize];
-    int length = FormatRow(row, sizeof row, stamp, target, outcome);
-    // A row that does not fit is not written at all rather than cut.
-    if (length < 0 || static_cast<size_t>(length) >= sizeof row) return;
-    std::fwrite(row, 1, static_cast<size_t>(length), log);
+    if (log != nullptr) WriteRow(log, stamp, target, outcome);
 }
 
 void CloseDailyLog(FILE *log) {

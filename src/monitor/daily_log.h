@@ -13,16 +13,24 @@
 // bytes) that says why not.
 bool TargetFitsLog(const char *target, char *problem, size_t size);
 
-// Opens for appending the log of the day `stamp` falls on (UTC), creating
-// it when missing. Returns null when it can't be opened; the cycle then
-// goes on without a row.
-FILE *OpenDailyLog(const SYSTEMTIME &stamp);
+// The stream buffer a log needs: larger than the longest row, which holds
+// the longest target text the platform can pass plus the other three fields
+// (five-digit time parts at most, "-1" or a ten-digit round-trip time, a
+// status text or code, and the line end).
+const size_t kLogBufferSize = kLongestArgument + 256;
 
-// Appends the row for `outcome` to `log`, whole, with one write, so rows of
-// other writers of the same file never come inside it. Writes nothing when
-// `log` is null. Failures are ignored: the next cycle tries again.
+// Opens for appending the log of the day `stamp` falls on (UTC), creating
+// it when missing, with `buffer` (kLogBufferSize bytes, alive until the log
+// is closed) as its stream buffer. Returns null when it can't be opened; the
+// cycle then goes on without a row.
+FILE *OpenDailyLog(const SYSTEMTIME &stamp, char *buffer);
+
+// Appends the row for `outcome` to `log`. Writes nothing when `log` is null.
+// Failures are ignored: the next cycle tries again.
 void AppendLogRow(FILE *log, const SYSTEMTIME &stamp, const char *target,
                   const ProbeOutcome &outcome);
 
-// Closes `log`; does nothing when it is null.
+// Closes `log`, which hands its row to the file whole, in one write, so rows
+// of other writers of the same file never come inside it. Does nothing when
+// `log` is null.
 void CloseDailyLog(FILE *log);

@@ -46,7 +46,8 @@ void ReportOutcome(const ProbeOutcome &outcome) {
 void RunProbeCycle(HANDLE echo, const char *target, EchoReplyBuffer *buffer) {
     SYSTEMTIME now;
     GetSystemTime(&now);
-    FILE *log = OpenDailyLog(now);
+    char logBuffer[kLogBufferSize];
+    FILE *log = OpenDailyLog(now, logBuffer);
     ProbeOutcome outcome = SendProbe(echo, target, buffer);
     ReportOutcome(outcome);
     AppendLogRow(log, now, target, outcome);

@@ -14,7 +14,7 @@ struct RowCase {
     SYSTEMTIME stamp;
     std::string target;
     ScriptedEcho echo;
-    const char *path;
+    std::string path;
     std::string row;
 };
 
@@ -22,38 +22,38 @@ struct RowCase {
 // name and these bytes.
 const RowCase kRows[] = {
     {"answer", {2026, 12, 5, 11, 9, 30, 15, 250}, "127.0.0.1", {1, IP_SUCCESS, 7, 1},
-     "./2026-12-11.tsv", "09:30:15\t127.0.0.1\t7\t\r\n"},
+     LogName("2026-12-11"), "09:30:15\t127.0.0.1\t7\t\r\n"},
     {"failure with a text", {2026, 12, 5, 11, 9, 30, 15, 250}, "10.77.0.2",
-     {0, IP_REQ_TIMED_OUT, 0, 1}, "./2026-12-11.tsv",
+     {0, IP_REQ_TIMED_OUT, 0, 1}, LogName("2026-12-11"),
      "09:30:15\t10.77.0.2\t-1\tRequest timed-out.\r\n"},
     {"failure without a text", {2026, 12, 5, 11, 9, 30, 15, 250}, "10.77.0.2", {0, 120, 0, 1},
-     "./2026-12-11.tsv", "09:30:15\t10.77.0.2\t-1\t120\r\n"},
+     LogName("2026-12-11"), "09:30:15\t10.77.0.2\t-1\t120\r\n"},
     {"error answer as a reply record", {2026, 12, 5, 11, 9, 30, 15, 250}, "10.77.0.2",
-     {1, IP_DEST_HOST_UNREACHABLE, 3, 1}, "./2026-12-11.tsv",
+     {1, IP_DEST_HOST_UNREACHABLE, 3, 1}, LogName("2026-12-11"),
      "09:30:15\t10.77.0.2\t-1\tDestination Unreachable: Host unreachable.\r\n"},
     {"error record without a text", {2026, 12, 5, 11, 9, 30, 15, 250}, "10.77.0.2",
-     {1, 11020, 3, 1}, "./2026-12-11.tsv", "09:30:15\t10.77.0.2\t-1\t11020\r\n"},
+     {1, 11020, 3, 1}, LogName("2026-12-11"), "09:30:15\t10.77.0.2\t-1\t11020\r\n"},
     {"midnight, padded", {2027, 1, 5, 1, 0, 0, 0, 0}, "127.0.0.1", {1, IP_SUCCESS, 0, 1},
-     "./2027-01-01.tsv", "00:00:00\t127.0.0.1\t0\t\r\n"},
+     LogName("2027-01-01"), "00:00:00\t127.0.0.1\t0\t\r\n"},
     {"year below 1000", {999, 2, 0, 3, 4, 5, 6, 0}, "127.0.0.1", {1, IP_SUCCESS, 12, 1},
-     "./0999-02-03.tsv", "04:05:06\t127.0.0.1\t12\t\r\n"},
+     LogName("0999-02-03"), "04:05:06\t127.0.0.1\t12\t\r\n"},
     {"last second of a year", {2026, 12, 4, 31, 23, 59, 59, 999}, "127.0.0.1",
-     {1, IP_SUCCESS, 4294967295u, 1}, "./2026-12-31.tsv",
+     {1, IP_SUCCESS, 4294967295u, 1}, LogName("2026-12-31"),
      "23:59:59\t127.0.0.1\t4294967295\t\r\n"},
     {"printf directives stay text", {2026, 12, 5, 11, 9, 30, 15, 250}, "%s%n%x%%",
-     {0, IP_BAD_DESTINATION, 0, 1}, "./2026-12-11.tsv",
+     {0, IP_BAD_DESTINATION, 0, 1}, LogName("2026-12-11"),
      "09:30:15\t%s%n%x%%\t-1\tDestination is invalid.\r\n"},
     {"empty target", {2026, 12, 5, 11, 9, 30, 15, 250}, "", {0, IP_BAD_DESTINATION, 0, 1},
-     "./2026-12-11.tsv", "09:30:15\t\t-1\tDestination is invalid.\r\n"},
+     LogName("2026-12-11"), "09:30:15\t\t-1\tDestination is invalid.\r\n"},
     {"bytes around the control range", {2026, 12, 5, 11, 9, 30, 15, 250}, " ~\x80\xff",
-     {0, IP_BAD_DESTINATION, 0, 1}, "./2026-12-11.tsv",
+     {0, IP_BAD_DESTINATION, 0, 1}, LogName("2026-12-11"),
      "09:30:15\t ~\x80\xff\t-1\tDestination is invalid.\r\n"},
     {"longest target, longest text", {2026, 12, 5, 11, 9, 30, 15, 250}, kLongest,
-     {0, IP_PACKET_TOO_BIG, 0, 1}, "./2026-12-11.tsv",
+     {0, IP_PACKET_TOO_BIG, 0, 1}, LogName("2026-12-11"),
      "09:30:15\t" + kLongest +
          "\t-1\tDestination Unreachable: Fragmentation needed, but DF-flag set.\r\n"},
     {"longest target, longest code", {2026, 12, 5, 11, 9, 30, 15, 250}, kLongest,
-     {0, 4294967295u, 0, 1}, "./2026-12-11.tsv",
+     {0, 4294967295u, 0, 1}, LogName("2026-12-11"),
      "09:30:15\t" + kLongest + "\t-1\t4294967295\r\n"},
 };
 

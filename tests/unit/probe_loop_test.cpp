@@ -49,14 +49,14 @@ TEST(ProbeLoop, StartsInOrderAndRunsCyclesUntilStopped) {
     MonitorRun run = RunMonitor({"127.0.0.1"});
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, "5ms\nRequest timed-out.\nCtrl+C\n6ms\n");
-    const char *const open = "open ./2026-12-11.tsv";
+    const std::string open = "open " + LogName("2026-12-11");
     const std::vector<std::string> expected = {
         "register", "create", "drop privileges",          //
         "time",     open,     "send", "sleep 1000",       //
         "time",     open,     "send", "sleep 1000",       //
         "time",     open,     "send", "sleep 1000", "close"};
     EXPECT_EQ(platformCalls, expected);
-    EXPECT_EQ(ScriptedFile("./2026-12-11.tsv"),
+    EXPECT_EQ(ScriptedFile(LogName("2026-12-11")),
               "09:30:15\t127.0.0.1\t5\t\r\n"
               "09:30:15\t127.0.0.1\t-1\tRequest timed-out.\r\n"
               "09:30:15\t127.0.0.1\t6\t\r\n");
@@ -101,7 +101,7 @@ TEST(ProbeLoop, RepeatedStopsEachWriteTheirLineAndEndOnce) {
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, "Ctrl+C\nCtrl+C\nCtrl+C\n2ms\n");
     const std::vector<std::string> expected = {
-        "register", "create", "drop privileges", "time", "open ./2026-12-11.tsv", "send",
+        "register", "create", "drop privileges", "time", "open " + LogName("2026-12-11"), "send",
         "sleep 1000", "close"};
     EXPECT_EQ(platformCalls, expected);
 }

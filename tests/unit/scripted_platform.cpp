@@ -3,14 +3,12 @@
 #include "probe_loop.h"
 #include "stop_handler.h"
 
-#include <fcntl.h>
-#include <stdlib.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 
@@ -28,26 +26,25 @@ bool stopDuringCreate = false;
 DWORD dropFailure = 0;
 int scriptedHandle = 0;
 
-// The folder the monitor's files go to and the paths it opened there; the
-// folder goes when the tests end.
+// The folder the monitor's files go to; it goes when the tests end.
 struct ScriptedFolder {
-    std::string path;
-    std::vector<std::string> files;
+    std::filesystem::path path;
     ~ScriptedFolder() {
-        for (const std::string &file : files) unlink(file.c_str());
-        if (!path.empty()) rmdir(path.c_str());
+        std::error_code ignored;
+        if (!path.empty()) std::filesystem::remove_all(path, ignored);
     }
 } folder;
-// The descriptor of the file the monitor opened last, until the next pause.
-int openLog = -1;
+// The file the monitor opened in the cycle under way, until its pause.
+std::string openLog;
 
-std::string InScriptedFolder(const std::string &path) {
+std::filesystem::path InScriptedFolder(const std::string &path) {
     if (folder.path.empty()) {
-        char name[] = "/tmp/vesperix-unit-XXXXXX";
-        if (mkdtemp(name) == nullptr) std::abort();
-        folder.path = name;
+        auto unique = std::chrono::steady_clock::now().time_since_epoch().count();
+        folder.path = std::filesystem::temp_directory_path() /
+                      ("vesperix-unit-" + std::to_string(unique));
+        std::filesystem::create_directory(folder.path);
     }
-    return folder.path + "/" + path;
+    return folder.path / path;
 }
 
 HANDLE WINAPI ScriptedCreate() {
@@ -97,9 +94,13 @@ void StartScript(const std::vector<ScriptedEcho> &echoes, DWORD error, bool stop
     stopDuringCreate = stopEarly;
     dropFailure = dropError;
     scriptedTime = SYSTEMTIME{2026, 12, 5, 11, 9, 30, 15, 250};
-    for (const std::string &file : folder.files) unlink(file.c_str());
-    folder.files.clear();
-    openLog = -1;
+    std::error_code ignored;
+    if (!folder.path.empty()) {
+        for (const auto &file : std::filesystem::directory_iterator(folder.path)) {
+            std::filesystem::remove_all(file.path(), ignored);
+        }
+    }
+    openLog.clear();
     bRunning.store(1);
     pIcmpCreateFile = ScriptedCreate;
     pIcmpSendEcho = ScriptedSend;
@@ -112,26 +113,35 @@ void WINAPI GetSystemTime(SYSTEMTIME *time) {
 }
 
 void WINAPI Sleep(DWORD milliseconds) {
-    if (openLog >= 0 && fcntl(openLog, F_GETFD) != -1) platformCalls.push_back("log still open");
-    openLog = -1;
+    // The row reaches the file when the log is closed: a file still without a
+    // whole last row at the pause has not been closed.
+    if (!openLog.empty()) {
+        std::string bytes = ScriptedFile(openLog);
+        if (bytes.size() < 2 || bytes.compare(bytes.size() - 2, 2, "\r\n") != 0) {
+            platformCalls.push_back("log still open");
+        }
+    }
+    openLog.clear();
     platformCalls.push_back("sleep " + std::to_string(milliseconds));
 }
 
 FILE *OpenAppendFile(const char *path) {
     platformCalls.push_back(std::string("open ") + path);
-    std::string real = InScriptedFolder(path);
-    folder.files.push_back(real);
-    FILE *file = std::fopen(real.c_str(), "ab");
+    FILE *file = std::fopen(InScriptedFolder(path).string().c_str(), "ab");
     if (file == nullptr) {
         SetLastError(static_cast<DWORD>(errno));
         return nullptr;
     }
-    openLog = fileno(file);
+    openLog = path;
     return file;
 }
 
+std::string LogName(const std::string &date) {
+    return std::string(".") + kPathSeparator + date + ".tsv";
+}
+
 std::string ScriptedFile(const std::string &path) {
-    std::ifstream in(InScriptedFolder(path), std::ios::binary);
+    std::ifstream in(InScriptedFolder(path).string(), std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 

@@ -41,6 +41,10 @@ void StartScript(const std::vector<ScriptedEcho> &script, DWORD createError = 0,
 // What the scripted clock reads; StartScript sets it to 2026-12-11 09:30:15.250.
 extern SYSTEMTIME scriptedTime;
 
+// The name the monitor gives the log of `date` (YYYY-MM-DD), in the current
+// folder: "./2026-12-11.tsv" where the separator is a slash.
+std::string LogName(const std::string &date);
+
 // The bytes of the file the monitor opened as `path`: files are real, in a
 // folder of the scripted platform's own. A pause taken while a file is still
 // open shows in platformCalls as "log still open".

@@ -1,6 +1,9 @@
 // What the Windows build adds to the Windows API itself.
 #include "platform.h"
 
+#include <fcntl.h>
+#include <io.h>
+
 #include <cstdio>
 
 const char *const kEchoLibraryNames[] = {"iphlpapi.dll", "icmp.dll"};
@@ -28,4 +31,25 @@ void DescribeEchoUnavailable(DWORD error, char *out, size_t size) {
     }
     std::snprintf(out, size, "IcmpCreateFile failed with error %lu%s%s", error,
                   length > 0 ? ": " : "", reason);
+}
+
+FILE *OpenAppendFile(const char *path) {
+    // Append access alone makes every write land whole at the end of the file,
+    // whoever else writes it; others may read and write it meanwhile, but not
+    // delete or move it while it is open.
+    HANDLE file = CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return nullptr;
+    int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_APPEND);
+    if (descriptor < 0) {
+        CloseHandle(file);
+        return nullptr;
+    }
+    FILE *stream = _fdopen(descriptor, "ab");
+    if (stream == nullptr) {
+        DWORD error = GetLastError();
+        _close(descriptor);
+        SetLastError(error);
+    }
+    return stream;
 }

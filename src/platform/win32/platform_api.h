@@ -12,4 +12,11 @@
 #include <iphlpapi.h>
 #include <icmpapi.h>
 
+#include <cstddef>
+
+// What separates a folder from a name in a path.
 const char kPathSeparator = '\\';
+
+// The longest command line Windows passes a program, so the bound of any one
+// argument, in characters without the terminating zero.
+const size_t kLongestArgument = 32767;
