@@ -24,15 +24,17 @@ NOBODY_GID = 65534
 _names = itertools.count()
 
 
-def require_namespaces(test):
-    """Skips `test` without root or iproute2, except under CI, where it fails."""
+def require_namespaces(test, program=None):
+    """Skips `test` without root, iproute2 or the built `program` (the Linux
+    one unless named), except under CI, where it fails."""
+    program = program or VESPERIX
     missing = None
     if os.geteuid() != 0:
         missing = "needs root to make network namespaces"
     elif shutil.which("ip") is None:
         missing = "needs iproute2's ip"
-    elif not VESPERIX or not os.access(VESPERIX, os.X_OK):
-        missing = "VESPERIX_BIN does not name the built program"
+    elif not program or not os.path.isfile(program):
+        missing = "the built program is not there: %r" % program
     if missing is None:
         return
     if os.environ.get("CI") == "true":
@@ -120,14 +122,16 @@ class Monitor:
     pseudo-terminal, so each line arrives when it is written and is time-stamped;
     otherwise it is a pipe and arrives at exit."""
 
-    def __init__(self, test, namespace, args, terminal=False, user=None, program=None, cwd=None):
+    def __init__(self, test, namespace, args, terminal=False, user=None, program=None, cwd=None,
+                 env=None, launcher=()):
         self.lines = []  # (seconds since start, text) with a terminal
         self.terminal = terminal
         self.cwd = cwd or tempfile.mkdtemp(prefix="vesperix-run-")
         if cwd is None:
             test.addCleanup(shutil.rmtree, self.cwd, True)
             os.chmod(self.cwd, 0o777)
-        command = [program or VESPERIX] + list(args)
+        # `launcher` runs the program, as wine64 runs a Windows one.
+        command = list(launcher) + [program or VESPERIX] + list(args)
         if user == "nobody":
             command = as_nobody(command)
         command = namespace.command(command)
@@ -141,7 +145,7 @@ class Monitor:
             stdout = slave
         self.started = time.monotonic()
         self.process = subprocess.Popen(command, stdout=stdout, stderr=subprocess.PIPE,
-                                        stdin=subprocess.DEVNULL, cwd=self.cwd)
+                                        stdin=subprocess.DEVNULL, cwd=self.cwd, env=env)
         if terminal:
             os.close(slave)
         self._pending = b""
@@ -216,5 +220,7 @@ class Monitor:
 
 
 class NamespaceTest(unittest.TestCase):
+    program_under_test = None  # the Linux program
+
     def setUp(self):
-        require_namespaces(self)
+        require_namespaces(self, self.program_under_test)

@@ -86,7 +86,7 @@ class Installed(netlab.NamespaceTest):
         provider = os.path.join(self.prefix, PROVIDER)
         os.remove(provider)
         # A test library that has IcmpCreateFile and IcmpSendEcho only.
-        shutil.copy(os.path.join(BUILD_DIR, "tests", "posix", "echo_libraries", "lacks-close.so"), provider)
+        shutil.copy(os.path.join(BUILD_DIR, "tests", "echo_library", "lacks-close.so"), provider)
         ns = netlab.Namespace(self)
         status, out, err = netlab.Monitor(self, ns, ["127.0.0.1"], program=self.program).wait()
         self.assertEqual((status, out), (2, ""))
