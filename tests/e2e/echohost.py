@@ -135,12 +135,12 @@ def parse_step(text):
 class Flow:
     """What the requests of one prober get, in order."""
 
-    def __init__(self, spec):
-        if isinstance(spec, list):
-            spec = {"steps": spec}
-        self.steps = [(text, parse_step(text)) for text in spec.get("steps", [])]
-        self.repeat = bool(spec.get("repeat", False)) and bool(self.steps)
-        then = spec.get("then", "drop")
+    def __init__(self, given):
+        if isinstance(given, list):
+            given = {"steps": given}
+        self.steps = [(text, parse_step(text)) for text in given.get("steps", [])]
+        self.repeat = bool(given.get("repeat", False)) and bool(self.steps)
+        then = given.get("then", "drop")
         self.then = (then, parse_step(then))
 
     def step(self, index):
@@ -152,11 +152,11 @@ class Flow:
 
 
 class Script:
-    def __init__(self, spec):
-        self.flows = [Flow(flow) for flow in spec.get("flows", [])]
-        self.other = Flow(spec.get("other", []))
-        self.requests = int(spec.get("requests", 100))
-        self.seconds = float(spec.get("seconds", 60))
+    def __init__(self, given):
+        self.flows = [Flow(flow) for flow in given.get("flows", [])]
+        self.other = Flow(given.get("other", []))
+        self.requests = int(given.get("requests", 100))
+        self.seconds = float(given.get("seconds", 60))
 
     def flow(self, number):
         return self.flows[number] if number < len(self.flows) else self.other

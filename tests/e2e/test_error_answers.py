@@ -22,8 +22,8 @@ UNREACHABLE = {
 }
 
 # (step, line with a raw socket, line with a datagram socket). The kernel
-# hands no datagram socket an unreachable code above 15 or a reassembly
-# time-out (it drops them as it reads them), so there they time out.
+# passes no datagram socket an unreachable code above 15 or a reassembly
+# time-out, so there those probes time out.
 CASES = [("error 3/%d" % code, text, text) for code, text in UNREACHABLE.items()] + [
     ("error 3/16", HOST, TIMED_OUT),
     ("error 3/255", HOST, TIMED_OUT),
