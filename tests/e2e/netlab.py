@@ -8,6 +8,7 @@ machine. Every wait is bounded.
 import itertools
 import os
 import pty
+import re
 import select
 import shutil
 import signal
@@ -72,6 +73,13 @@ class Namespace:
         """Lines of /proc/net/<kind> (raw or icmp) of this namespace, header dropped."""
         return run(self.command(["cat", "/proc/net/" + kind])).stdout.splitlines()[1:]
 
+    def icmp_counters(self):
+        """This namespace's ICMP counters from /proc/net/snmp, by name (InMsgs, ...)."""
+        rows = [line.split()[1:] for line in
+                run(self.command(["cat", "/proc/net/snmp"])).stdout.splitlines()
+                if line.startswith("Icmp:")]
+        return dict(zip(rows[0], (int(value) for value in rows[1])))
+
     def remove(self):
         run(["ip", "netns", "del", self.name], check=False)
 
@@ -88,6 +96,20 @@ def link(test, near, far, near_address, far_address, prefix=24):
     run(["ip", "-n", near.name, "link", "set", a, "up"])
     run(["ip", "-n", far.name, "link", "set", b, "up"])
     return a, b
+
+
+SOCKET_KINDS = ("raw", "datagram")
+
+
+def client_namespace(test, kind):
+    """A namespace in which root's programs get `kind` ICMP sockets: "raw"
+    (datagram ones are forbidden to every group) or "datagram" (allowed to all)."""
+    namespace = Namespace(test)
+    if kind == "datagram":
+        namespace.allow_datagram_icmp()
+    elif kind != "raw":
+        raise ValueError(kind)
+    return namespace
 
 
 def silent_host(test, client, address="10.77.0.2"):
@@ -217,6 +239,47 @@ class Monitor:
         if self.master is not None:
             os.close(self.master)
             self.master = None
+
+
+PING_LINE = re.compile(r"icmp_seq=(\d+) .*time=([\d.]+) ms")
+
+
+class Ping:
+    """iputils ping in a namespace: `count` requests, `interval` seconds apart."""
+
+    def __init__(self, test, namespace, address, count, interval=1.0, user=None):
+        command = ["ping", "-n", "-c", str(count), "-i", str(interval), "-W", "1", address]
+        if user == "nobody":
+            command = as_nobody(command)
+        self.process = subprocess.Popen(namespace.command(command), stdin=subprocess.DEVNULL,
+                                        stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                        text=True)
+        test.addCleanup(self._kill)
+
+    def wait(self, timeout):
+        """Waits for the end; returns {sequence: milliseconds} of the replies
+        ping took, and the number of lines it marked as duplicates or damaged."""
+        out, err = self.process.communicate(timeout=timeout)
+        if self.process.returncode not in (0, 1):
+            raise AssertionError("ping failed: " + err)
+        self.output = out
+        times = {}
+        odd = 0
+        for line in out.splitlines():
+            match = PING_LINE.search(line)
+            if match is None:
+                continue
+            if "DUP!" in line or "wrong" in line:
+                odd += 1
+            times[int(match.group(1))] = float(match.group(2))
+        return times, odd
+
+    def _kill(self):
+        if self.process.poll() is None:
+            self.process.kill()
+        self.process.wait(timeout=10)
+        self.process.stdout.close()
+        self.process.stderr.close()
 
 
 class NamespaceTest(unittest.TestCase):

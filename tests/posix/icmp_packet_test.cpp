@@ -198,6 +198,29 @@ TEST(IcmpPacket, SendErrorsMapToStatusCodes) {
     }
 }
 
+TEST(IcmpPacket, RoundTripsEndWhenTheReplyArrived) {
+    const int64_t kMs = 1000000;
+    const int64_t kStart = 5000 * kMs;       // monotonic, at sending
+    const int64_t kRead = kStart + 40 * kMs;  // monotonic, after the read
+    const int64_t kWall = 1700000000000 * kMs;  // the wall clock at the read
+    const struct {
+        const char *name;
+        int64_t arrivalWall;
+        int64_t elapsed;
+    } kCases[] = {
+        {"read at once", kWall, 40 * kMs},
+        {"read 7 ms after it arrived", kWall - 7 * kMs, 33 * kMs},
+        {"arrived just after sending", kWall - 40 * kMs, 0},
+        {"no stamp", 0, 40 * kMs},
+        {"stamped before sending: the clock was set forward", kWall - 41 * kMs, 40 * kMs},
+        {"stamped after the read: the clock was set back", kWall + 1, 40 * kMs},
+    };
+    for (const auto &c : kCases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(ElapsedAtArrival(kStart, kRead, kWall, c.arrivalWall), c.elapsed);
+    }
+}
+
 TEST(IcmpPacket, BuildsAVerifiableRequest) {
     unsigned char out[64];
     size_t length = BuildEchoRequest(kKey, out, sizeof out);

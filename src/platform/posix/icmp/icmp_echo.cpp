@@ -44,11 +44,17 @@ EchoSocket *SocketOf(HANDLE handle) {
     return nullptr;
 }
 
-int64_t MonotonicNanoseconds() {
-    struct timespec now {};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
+int64_t Nanoseconds(const struct timespec &time) {
+    return static_cast<int64_t>(time.tv_sec) * 1000000000 + time.tv_nsec;
 }
+
+int64_t ClockNanoseconds(clockid_t clock) {
+    struct timespec now {};
+    clock_gettime(clock, &now);
+    return Nanoseconds(now);
+}
+
+int64_t MonotonicNanoseconds() { return ClockNanoseconds(CLOCK_MONOTONIC); }
 
 // Closes `fd` and leaves errno as the failure before it left it.
 void CloseKeepingError(int fd) {
@@ -61,6 +67,11 @@ bool EnableOption(int fd, int level, int option) {
     int on = 1;
     return setsockopt(fd, level, option, &on, sizeof on) == 0;
 }
+
+// Asks the kernel to stamp each packet with its arrival, so that a round trip
+// ends when the reply reached the machine, not when this process was next
+// scheduled. Without stamps the time of the read serves.
+void EnableArrivalStamps(int fd) { EnableOption(fd, SOL_SOCKET, SO_TIMESTAMPNS); }
 
 // Opens an unprivileged ICMP socket; the kernel picks its echo identifier.
 int OpenDatagramSocket(uint16_t *identifier) {
@@ -78,6 +89,7 @@ int OpenDatagramSocket(uint16_t *identifier) {
         CloseKeepingError(fd);
         return -1;
     }
+    EnableArrivalStamps(fd);
     *identifier = ntohs(local.sin_port);
     return fd;
 }
@@ -99,6 +111,7 @@ int OpenRawSocket(uint16_t *identifier) {
     if (getrandom(&random, sizeof random, GRND_NONBLOCK) != sizeof random) {
         random = static_cast<uint16_t>(getpid() ^ MonotonicNanoseconds());
     }
+    EnableArrivalStamps(fd);
     *identifier = random;
     return fd;
 }
@@ -173,6 +186,19 @@ void ReadReplyHeaderFields(msghdr *message, PacketMeaning *meaning) {
     }
 }
 
+// The kernel's wall-clock stamp of a received packet's arrival, or 0.
+int64_t ArrivalStamp(msghdr *message) {
+    for (cmsghdr *item = CMSG_FIRSTHDR(message); item != nullptr;
+         item = CMSG_NXTHDR(message, item)) {
+        if (item->cmsg_level != SOL_SOCKET || item->cmsg_type != SCM_TIMESTAMPNS) continue;
+        if (item->cmsg_len < CMSG_LEN(sizeof(struct timespec))) continue;
+        struct timespec stamp;
+        std::memcpy(&stamp, CMSG_DATA(item), sizeof stamp);
+        return Nanoseconds(stamp);
+    }
+    return 0;
+}
+
 // Fills the caller's reply buffer with the record for an answered request.
 void StoreReply(const unsigned char *packet, const PacketMeaning &meaning, uint32_t source,
                 const EchoRequestKey &key, int64_t elapsed, LPVOID replyBuffer) {
@@ -192,8 +218,9 @@ void StoreReply(const unsigned char *packet, const PacketMeaning &meaning, uint3
 }
 
 // Reads one packet from the socket and judges it; false when none is waiting.
+// `arrival` gets the kernel's wall-clock stamp of its arrival, or 0.
 bool ReadPacket(const EchoSocket &echo, const EchoRequestKey &key, unsigned char *packet,
-                PacketMeaning *meaning, uint32_t *source) {
+                PacketMeaning *meaning, uint32_t *source, int64_t *arrival) {
     unsigned char control[kControlSize];
     struct sockaddr_in sender {};
     struct iovec part = {packet, kReceiveSize};
@@ -208,6 +235,7 @@ bool ReadPacket(const EchoSocket &echo, const EchoRequestKey &key, unsigned char
     // A pending socket error also fails a receive; poll reports it again.
     if (size < 0) return false;
     *source = sender.sin_addr.s_addr;
+    *arrival = ArrivalStamp(&message);
     if ((message.msg_flags & MSG_TRUNC) != 0) {
         *meaning = {PacketVerdict::kIgnore, 0, 0, 0, 0, 0};
     } else if (echo.datagram) {
@@ -225,13 +253,17 @@ DWORD AwaitAnswer(EchoSocket &echo, const EchoRequestKey &key, int64_t start, DW
     const int64_t deadline = start + static_cast<int64_t>(timeout) * 1000000;
     unsigned char packet[kReceiveSize];
     for (;;) {
+        // Past the deadline the socket is still looked at once: a reply that
+        // arrived in time counts, however late this process gets to it.
         int64_t remaining = deadline - MonotonicNanoseconds();
-        if (remaining <= 0) return Fail(IP_REQ_TIMED_OUT);
+        bool last = remaining <= 0;
+        if (last) remaining = 0;
         struct timespec wait = {static_cast<time_t>(remaining / 1000000000),
                                 static_cast<long>(remaining % 1000000000)};
         struct pollfd ready = {echo.fd, POLLIN, 0};
         int events = ppoll(&ready, 1, &wait, nullptr);
         if (events < 0 && errno != EINTR) return Fail(IP_GENERAL_FAILURE);
+        if (events <= 0 && last) return Fail(IP_REQ_TIMED_OUT);
         if (events <= 0) continue;
         if ((ready.revents & POLLERR) != 0) {
             PacketMeaning meaning {};
@@ -250,8 +282,12 @@ DWORD AwaitAnswer(EchoSocket &echo, const EchoRequestKey &key, int64_t start, DW
         if ((ready.revents & POLLIN) == 0) continue;
         PacketMeaning meaning {};
         uint32_t source = 0;
-        while (ReadPacket(echo, key, packet, &meaning, &source)) {
-            int64_t elapsed = MonotonicNanoseconds() - start;
+        int64_t arrival = 0;
+        while (ReadPacket(echo, key, packet, &meaning, &source, &arrival)) {
+            // The wall clock first: a pause between the two readings can only
+            // lengthen the round trip, never shorten it.
+            int64_t readWall = ClockNanoseconds(CLOCK_REALTIME);
+            int64_t elapsed = ElapsedAtArrival(start, MonotonicNanoseconds(), readWall, arrival);
             if (elapsed >= deadline - start) return Fail(IP_REQ_TIMED_OUT);
             if (meaning.verdict == PacketVerdict::kError) return Fail(meaning.status);
             if (meaning.verdict != PacketVerdict::kReply) continue;

@@ -149,3 +149,13 @@ uint32_t StatusForSendError(int error) {
     default: return IP_GENERAL_FAILURE;
     }
 }
+
+int64_t ElapsedAtArrival(int64_t start, int64_t readMonotonic, int64_t readWall,
+                         int64_t arrivalWall) {
+    int64_t untilRead = readMonotonic - start;
+    if (arrivalWall <= 0) return untilRead;
+    // How long the packet lay in the socket before the program got to it.
+    int64_t waited = readWall - arrivalWall;
+    if (waited < 0 || waited > untilRead) return untilRead;
+    return untilRead - waited;
+}

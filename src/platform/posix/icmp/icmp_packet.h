@@ -64,3 +64,11 @@ uint32_t StatusForIcmpError(uint8_t type, uint8_t code);
 
 // The echo status code for an errno with which sending a request failed.
 uint32_t StatusForSendError(int error);
+
+// Nanoseconds from `start` until a packet arrived. `arrivalWall` is the
+// kernel's wall-clock stamp of its arrival (0: none); `readMonotonic` and
+// `readWall` are both clocks read after it was received, `start` the
+// monotonic clock at sending. Without a usable stamp (none, or the wall clock
+// was set in between) it is the time until the read.
+int64_t ElapsedAtArrival(int64_t start, int64_t readMonotonic, int64_t readWall,
+                         int64_t arrivalWall);

@@ -1,0 +1,88 @@
+"""Probers of the same host at the same time, from the same namespace: two
+monitors and iputils ping never take each other's answers."""
+
+import re
+import unittest
+
+import echohost
+import netlab
+
+TIMED_OUT = "Request timed-out."
+HOST_UNREACHABLE = "Destination Unreachable: Host unreachable."
+PROBES = 6
+PINGS = 20
+
+# The host tells the probers apart by the order they start in. The first
+# monitor gets nothing, so any line but a timeout is an answer meant for
+# another. The second gets replies and errors 900 ms late: it then sends
+# about when the first does, and its answers arrive while the first waits
+# for a request with the same sequence number. Ping gets every other reply
+# 100 ms late, and an error in between.
+FLOWS = [
+    ["drop"],
+    {"steps": ["reply after=900", "error 3/1 after=900"], "repeat": True},
+    {"steps": ["reply after=100", "error 3/1 after=100"], "repeat": True},
+]
+
+# Who runs each prober, and the socket kinds that come of it.
+SETUPS = {
+    "raw": ("1 0", None, {"raw": 3, "icmp": 0}),
+    "datagram": ("0 2147483647", None, {"raw": 0, "icmp": 3}),
+    # root gets a raw socket, nobody (the second monitor) a datagram one
+    "mixed": ("65534 65534", "nobody", {"raw": 2, "icmp": 1}),
+}
+
+
+class SecondProber(netlab.NamespaceTest):
+    def start(self, group_range, second_user):
+        client = netlab.Namespace(self)
+        client.sysctl("net.ipv4.ping_group_range", group_range)
+        _, host = echohost.scripted_host(self, client, {"flows": FLOWS, "requests": 2 * PROBES + PINGS,
+                                                        "seconds": 40})
+        program = netlab.program_copy(self)
+        monitors = []
+        for number, user in enumerate((None, second_user)):
+            monitors.append(netlab.Monitor(self, client, [echohost.HOST_ADDRESS], terminal=True,
+                                           user=user, program=program))
+            # The next prober starts once this one's first request is in.
+            self.assertTrue(host.wait_for(lambda seen: len(seen) > number, 5))
+        ping = netlab.Ping(self, client, echohost.HOST_ADDRESS, PINGS, interval=0.3)
+        return client, monitors, ping
+
+    def test_no_prober_takes_anothers_answers(self):
+        started = {name: self.start(group_range, user)
+                   for name, (group_range, user, _) in SETUPS.items()}
+        # While all of them run: the socket kinds are the ones meant.
+        sockets = {name: {kind: len(client.sockets(kind)) for kind in ("raw", "icmp")}
+                   for name, (client, _, _) in started.items()}
+        for name, (client, monitors, ping) in started.items():
+            with self.subTest(sockets=name):
+                self.assertEqual(sockets[name], SETUPS[name][2])
+                times, odd = ping.wait(30)
+                first, second = monitors
+                self.assertTrue(first.read_lines(lambda lines: len(lines) >= PROBES, 20),
+                                first.lines)
+                self.assertTrue(second.read_lines(lambda lines: len(lines) >= PROBES, 20),
+                                second.lines)
+                first_lines = [text for _, text in first.lines[:PROBES]]
+                second_lines = [text for _, text in second.lines[:PROBES]]
+                self.assertEqual(first_lines, [TIMED_OUT] * PROBES)
+                for index, line in enumerate(second_lines):
+                    if index % 2:
+                        self.assertEqual(line, HOST_UNREACHABLE, second_lines)
+                        continue
+                    match = re.fullmatch(r"(\d+)ms", line)
+                    self.assertIsNotNone(match, second_lines)
+                    self.assertGreaterEqual(int(match.group(1)), 900, second_lines)
+                # Ping took the odd sequence numbers' replies, on time, and
+                # nothing else.
+                self.assertEqual((sorted(times), odd), (list(range(1, PINGS + 1, 2)), 0), ping.output)
+                for sequence, milliseconds in times.items():
+                    self.assertGreaterEqual(milliseconds, 100, ping.output)
+                    self.assertLess(milliseconds, 200, ping.output)
+                self.assertEqual(ping.output.count("Destination Host Unreachable"), PINGS // 2,
+                                 ping.output)
+
+
+if __name__ == "__main__":
+    unittest.main()
