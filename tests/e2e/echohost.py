@@ -372,7 +372,8 @@ def scripted_host(test, client, script, address=HOST_ADDRESS):
 class ScriptedRun:
     """vesperix in a client namespace of socket `kind` (see
     netlab.client_namespace), probing a scripted host that follows `script`;
-    its output is a terminal, so every line arrives as it is written."""
+    its output is a terminal, so every line arrives as it is written. Every
+    line it reads is also checked against its row in the daily log."""
 
     def __init__(self, test, kind, script):
         self.test = test
@@ -385,9 +386,11 @@ class ScriptedRun:
         monitor is stopped."""
         monitor = self.monitor
         got = monitor.read_lines(lambda lines: len(lines) >= count, timeout)
-        monitor.kill()
         texts = [text for _, text in monitor.lines[:count]]
         self.test.assertTrue(got, "only %d of %d lines: %r" % (len(texts), count, texts))
+        # Each line's row follows it into the day's log.
+        netlab.check_log_rows(self.test, monitor.cwd, HOST_ADDRESS, texts)
+        monitor.kill()
         return texts
 
 

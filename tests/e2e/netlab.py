@@ -282,6 +282,49 @@ class Ping:
         self.process.stderr.close()
 
 
+def row_fields(line):
+    """The round-trip and detail fields of the log row that goes with the
+    console `line`: "7ms" -> ("7", ""), "Unknown error (120)." -> ("-1",
+    "120"), any other text -> ("-1", text)."""
+    match = re.fullmatch(r"(\d+)ms", line)
+    if match:
+        return match.group(1), ""
+    match = re.fullmatch(r"Unknown error \((\d+)\)\.", line)
+    if match:
+        return "-1", match.group(1)
+    return "-1", line
+
+
+def log_rows(folder):
+    """Every row of the daily logs in `folder`, oldest day first, as lists of
+    fields; a row must end in CR LF and have four fields."""
+    rows = []
+    for name in sorted(os.listdir(folder)):
+        if not re.fullmatch(r"\d{4}-\d\d-\d\d\.tsv", name):
+            continue
+        with open(os.path.join(folder, name), "rb") as log:
+            data = log.read().decode("latin-1")
+        for row in data.split("\r\n")[:-1]:
+            rows.append(row.split("\t"))
+        if data and not data.endswith("\r\n"):
+            rows.append(["partial row", data.rsplit("\r\n", 1)[-1]])
+    return rows
+
+
+def check_log_rows(test, folder, target, lines, timeout=3.0):
+    """Checks that the day's log in `folder` has, first, one row per console
+    line in `lines`, in order, for `target`, each with the same outcome."""
+    deadline = time.monotonic() + timeout
+    while len(log_rows(folder)) < len(lines) and time.monotonic() < deadline:
+        time.sleep(0.05)
+    rows = log_rows(folder)[:len(lines)]
+    test.assertEqual(len(rows), len(lines), rows)
+    for line, row in zip(lines, rows):
+        test.assertEqual(len(row), 4, row)
+        test.assertRegex(row[0], r"^\d\d:\d\d:\d\d$")
+        test.assertEqual([row[1]] + row[2:], [target] + list(row_fields(line)), line)
+
+
 class NamespaceTest(unittest.TestCase):
     program_under_test = None  # the Linux program
 
