@@ -15,6 +15,7 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
+import echohost  # noqa: E402
 import netlab  # noqa: E402
 
 WINE = "/usr/lib/wine/wine64"
@@ -96,6 +97,46 @@ class Probing(WineTest):
         self.assertEqual(len(rows) - 1, len(probes))
         for row in rows[:-1]:
             self.assertRegex(row, rb"^\d\d:\d\d:\d\d\t127\.0\.0\.1\t\d+\t$")
+
+
+# ICMP errors whose status codes Windows documents by name, with the texts
+# they are reported by.
+ERRORS = [
+    ("error 3/0", "Destination Unreachable: Network unreachable."),
+    ("error 3/1", "Destination Unreachable: Host unreachable."),
+    ("error 3/2", "Destination Unreachable: Protocol unreachable."),
+    ("error 3/3", "Destination Unreachable: Port unreachable."),
+    ("error 3/4", "Destination Unreachable: Fragmentation needed, but DF-flag set."),
+    ("error 3/5", "Destination Unreachable: Source route failed."),
+    ("error 11/0 from=10.77.0.254", "Time Exceeded: TTL expired in transit."),
+    ("error 11/1 from=10.77.0.254", "Time Exceeded: Fragment reassembly time exceeded."),
+    ("error 12/0 from=10.77.0.254", "Parameter Problem: Bad IP header."),
+    ("error 4/0", "Source Quench."),
+    ("reply after=50", None),
+]
+
+
+class ScriptedHost(WineTest):
+    def test_icmp_errors_are_reported_by_their_texts_on_console_and_in_the_log(self):
+        # Windows hands an ICMP error back as a reply record whose Status
+        # names it: each must be reported as that failure, not as a time.
+        steps = [step for step, _ in ERRORS]
+        echohost.scripted_host(self, self.ns, {"flows": [steps], "requests": len(steps),
+                                               "seconds": 120})
+        wine = WinePrefix(self, self.ns)
+        monitor = self.monitor(wine, [echohost.HOST_ADDRESS])
+        run_for(monitor, len(steps) * 1.2 + 4)
+        monitor.signal(signal.SIGINT)
+        status, out, _ = monitor.wait(timeout=30)
+        self.assertEqual(status, 0)
+        lines = [line.rstrip("\r") for line in out.split("\n")[:-1] if line != "Ctrl+C\r"]
+        self.assertGreaterEqual(len(lines), len(ERRORS), out)
+        for (step, text), line in zip(ERRORS, lines):
+            if text is None:
+                self.assertRegex(line, r"^(5\d|6\d)ms$", step)
+            else:
+                self.assertEqual(line, text, step)
+        netlab.check_log_rows(self, monitor.cwd, echohost.HOST_ADDRESS, lines[:len(ERRORS)])
 
 
 class Binding(WineTest):
