@@ -13,7 +13,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <mutex>
 
 void GetSystemTime(SYSTEMTIME *time) {
     struct timespec now {};
@@ -95,7 +94,8 @@ bool DropOwnCapabilities() {
 const int kControlSignals[] = {SIGINT, SIGQUIT, SIGTERM, SIGHUP};
 const size_t kMaxHandlers = 8;
 
-std::mutex handlerLock;
+// Plain POSIX locking keeps the C++ runtime library out of the process.
+pthread_mutex_t handlerLock = PTHREAD_MUTEX_INITIALIZER;
 PHANDLER_ROUTINE handlers[kMaxHandlers];
 size_t handlerCount = 0;
 bool waiterStarted = false;
@@ -121,12 +121,10 @@ DWORD EventForSignal(int sig) {
 // them has handled it.
 bool DispatchControlEvent(DWORD event) {
     PHANDLER_ROUTINE chain[kMaxHandlers];
-    size_t count;
-    {
-        std::lock_guard<std::mutex> hold(handlerLock);
-        count = handlerCount;
-        for (size_t i = 0; i < count; ++i) chain[i] = handlers[i];
-    }
+    pthread_mutex_lock(&handlerLock);
+    size_t count = handlerCount;
+    for (size_t i = 0; i < count; ++i) chain[i] = handlers[i];
+    pthread_mutex_unlock(&handlerLock);
     for (size_t i = count; i > 0; --i) {
         if (chain[i - 1](event)) return true;
     }
@@ -179,12 +177,10 @@ bool StartSignalWaiter() {
 
 }  // namespace
 
-BOOL SetConsoleCtrlHandler(PHANDLER_ROUTINE routine, BOOL add) {
-    if (routine == nullptr) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    std::lock_guard<std::mutex> hold(handlerLock);
+namespace {
+
+// Adds or removes `routine` in the handler chain; the caller holds handlerLock.
+BOOL ChangeHandlers(PHANDLER_ROUTINE routine, BOOL add) {
     if (!add) {
         for (size_t i = handlerCount; i > 0; --i) {
             if (handlers[i - 1] != routine) continue;
@@ -205,6 +201,19 @@ BOOL SetConsoleCtrlHandler(PHANDLER_ROUTINE routine, BOOL add) {
     }
     handlers[handlerCount++] = routine;
     return TRUE;
+}
+
+}  // namespace
+
+BOOL SetConsoleCtrlHandler(PHANDLER_ROUTINE routine, BOOL add) {
+    if (routine == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    pthread_mutex_lock(&handlerLock);
+    BOOL result = ChangeHandlers(routine, add);
+    pthread_mutex_unlock(&handlerLock);
+    return result;
 }
 
 const char *const kEchoLibraryNames[] = {"libvesperix-icmp.so"};
