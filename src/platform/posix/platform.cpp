@@ -15,19 +15,40 @@
 
 #include <cerrno>
 
+void UtcFromUnixTime(int64_t seconds, long nanoseconds, SYSTEMTIME *time) {
+    // Whole days and the second within the day, rounding toward the past.
+    int64_t days = seconds / 86400;
+    int64_t second = seconds % 86400;
+    if (second < 0) {
+        second += 86400;
+        days -= 1;
+    }
+    // The proleptic Gregorian calendar in 400-year eras of 146097 days,
+    // counted from 0000-03-01 so that the leap day ends each year.
+    int64_t shifted = days + 719468;
+    int64_t era = (shifted >= 0 ? shifted : shifted - 146096) / 146097;
+    int64_t dayOfEra = shifted - era * 146097;
+    int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+    int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+    int64_t monthFromMarch = (5 * dayOfYear + 2) / 153;
+    int64_t month = monthFromMarch < 10 ? monthFromMarch + 3 : monthFromMarch - 9;
+    int64_t year = yearOfEra + era * 400 + (month <= 2 ? 1 : 0);
+    // 1970-01-01 was a Thursday (4, counting from Sunday as 0).
+    int64_t weekday = (days % 7 + 11) % 7;
+    time->wYear = static_cast<WORD>(year);
+    time->wMonth = static_cast<WORD>(month);
+    time->wDayOfWeek = static_cast<WORD>(weekday);
+    time->wDay = static_cast<WORD>(dayOfYear - (153 * monthFromMarch + 2) / 5 + 1);
+    time->wHour = static_cast<WORD>(second / 3600);
+    time->wMinute = static_cast<WORD>(second / 60 % 60);
+    time->wSecond = static_cast<WORD>(second % 60);
+    time->wMilliseconds = static_cast<WORD>(nanoseconds / 1000000);
+}
+
 void GetSystemTime(SYSTEMTIME *time) {
     struct timespec now {};
     clock_gettime(CLOCK_REALTIME, &now);
-    struct tm utc {};
-    gmtime_r(&now.tv_sec, &utc);
-    time->wYear = static_cast<WORD>(utc.tm_year + 1900);
-    time->wMonth = static_cast<WORD>(utc.tm_mon + 1);
-    time->wDayOfWeek = static_cast<WORD>(utc.tm_wday);
-    time->wDay = static_cast<WORD>(utc.tm_mday);
-    time->wHour = static_cast<WORD>(utc.tm_hour);
-    time->wMinute = static_cast<WORD>(utc.tm_min);
-    time->wSecond = static_cast<WORD>(utc.tm_sec);
-    time->wMilliseconds = static_cast<WORD>(now.tv_nsec / 1000000);
+    UtcFromUnixTime(static_cast<int64_t>(now.tv_sec), now.tv_nsec, time);
 }
 
 void Sleep(DWORD milliseconds) {
