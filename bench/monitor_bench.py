@@ -538,7 +538,7 @@ def table(f):
             left = statistics.median(r[1] for r in results)
             return "%.0f ms (rest %.0f)" % (took, left)
         row("SIGINT to exit, " + what, *both(lambda k: ("stop", k, case), stop_form), "", "",
-            "at most the rest of the cycle",
+            "at most the rest of the cycle, + %g ms to exit" % EXIT_SLACK_MS,
             verdict(all(r[0] <= r[1] + EXIT_SLACK_MS for k in KINDS for r in f[("stop", k, case)])))
     grown = lambda k: ("%.1f vs %.1f calls, %s vs %s" % (  # noqa: E731
         f[("calls", k, "vesperix", True)], f[("calls", k, "vesperix", False)],
@@ -563,7 +563,7 @@ def not_grown(f, kind):
 def details(f):
     folder = tempfile.gettempdir()
     lines = ["the 1 GiB logs are sparse files in %s (%s), so they take no disk space" % (
-        folder, netlab.run(["stat", "-f", "-c", "%T", folder]).stdout.strip())]
+        folder, netlab.run(["findmnt", "-n", "-o", "FSTYPE", "-T", folder]).stdout.strip())]
     for kind in KINDS:
         for tool, big_log in (("vesperix", False), ("ping", False), ("vesperix", True)):
             each = f[("calls detail", kind, tool, big_log)]
