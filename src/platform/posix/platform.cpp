@@ -8,26 +8,47 @@
 #include <signal.h>
 #include <stdio.h>
 #include <string.h>
-#include <sys/capability.h>
+#include <linux/capability.h>
+#include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <mutex>
+
+void UtcFromUnixTime(int64_t seconds, long nanoseconds, SYSTEMTIME *time) {
+    // Whole days and the second within the day, rounding toward the past.
+    int64_t days = seconds / 86400;
+    int64_t second = seconds % 86400;
+    if (second < 0) {
+        second += 86400;
+        days -= 1;
+    }
+    // The proleptic Gregorian calendar in 400-year eras of 146097 days,
+    // counted from 0000-03-01 so that the leap day ends each year.
+    int64_t shifted = days + 719468;
+    int64_t era = (shifted >= 0 ? shifted : shifted - 146096) / 146097;
+    int64_t dayOfEra = shifted - era * 146097;
+    int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+    int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+    int64_t monthFromMarch = (5 * dayOfYear + 2) / 153;
+    int64_t month = monthFromMarch < 10 ? monthFromMarch + 3 : monthFromMarch - 9;
+    int64_t year = yearOfEra + era * 400 + (month <= 2 ? 1 : 0);
+    // 1970-01-01 was a Thursday (4, counting from Sunday as 0).
+    int64_t weekday = (days % 7 + 11) % 7;
+    time->wYear = static_cast<WORD>(year);
+    time->wMonth = static_cast<WORD>(month);
+    time->wDayOfWeek = static_cast<WORD>(weekday);
+    time->wDay = static_cast<WORD>(dayOfYear - (153 * monthFromMarch + 2) / 5 + 1);
+    time->wHour = static_cast<WORD>(second / 3600);
+    time->wMinute = static_cast<WORD>(second / 60 % 60);
+    time->wSecond = static_cast<WORD>(second % 60);
+    time->wMilliseconds = static_cast<WORD>(nanoseconds / 1000000);
+}
 
 void GetSystemTime(SYSTEMTIME *time) {
     struct timespec now {};
     clock_gettime(CLOCK_REALTIME, &now);
-    struct tm utc {};
-    gmtime_r(&now.tv_sec, &utc);
-    time->wYear = static_cast<WORD>(utc.tm_year + 1900);
-    time->wMonth = static_cast<WORD>(utc.tm_mon + 1);
-    time->wDayOfWeek = static_cast<WORD>(utc.tm_wday);
-    time->wDay = static_cast<WORD>(utc.tm_mday);
-    time->wHour = static_cast<WORD>(utc.tm_hour);
-    time->wMinute = static_cast<WORD>(utc.tm_min);
-    time->wSecond = static_cast<WORD>(utc.tm_sec);
-    time->wMilliseconds = static_cast<WORD>(now.tv_nsec / 1000000);
+    UtcFromUnixTime(static_cast<int64_t>(now.tv_sec), now.tv_nsec, time);
 }
 
 void Sleep(DWORD milliseconds) {
@@ -81,21 +102,20 @@ FILE *OpenAppendFile(const char *path) {
 
 namespace {
 
-// Capabilities belong to each thread: every thread drops its own.
+// Capabilities belong to each thread: every thread drops its own. Empty
+// sets take one system call; libcap would add a library to every run's
+// memory for it.
 bool DropOwnCapabilities() {
-    cap_t none = cap_init();
-    if (none == nullptr) return false;
-    int result = cap_set_proc(none);
-    int error = errno;
-    cap_free(none);
-    errno = error;
-    return result == 0;
+    struct __user_cap_header_struct header = {_LINUX_CAPABILITY_VERSION_3, 0};
+    struct __user_cap_data_struct none[_LINUX_CAPABILITY_U32S_3] = {};
+    return syscall(SYS_capset, &header, none) == 0;
 }
 
 const int kControlSignals[] = {SIGINT, SIGQUIT, SIGTERM, SIGHUP};
 const size_t kMaxHandlers = 8;
 
-std::mutex handlerLock;
+// Plain POSIX locking keeps the C++ runtime library out of the process.
+pthread_mutex_t handlerLock = PTHREAD_MUTEX_INITIALIZER;
 PHANDLER_ROUTINE handlers[kMaxHandlers];
 size_t handlerCount = 0;
 bool waiterStarted = false;
@@ -121,12 +141,10 @@ DWORD EventForSignal(int sig) {
 // them has handled it.
 bool DispatchControlEvent(DWORD event) {
     PHANDLER_ROUTINE chain[kMaxHandlers];
-    size_t count;
-    {
-        std::lock_guard<std::mutex> hold(handlerLock);
-        count = handlerCount;
-        for (size_t i = 0; i < count; ++i) chain[i] = handlers[i];
-    }
+    pthread_mutex_lock(&handlerLock);
+    size_t count = handlerCount;
+    for (size_t i = 0; i < count; ++i) chain[i] = handlers[i];
+    pthread_mutex_unlock(&handlerLock);
     for (size_t i = count; i > 0; --i) {
         if (chain[i - 1](event)) return true;
     }
@@ -179,12 +197,10 @@ bool StartSignalWaiter() {
 
 }  // namespace
 
-BOOL SetConsoleCtrlHandler(PHANDLER_ROUTINE routine, BOOL add) {
-    if (routine == nullptr) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    std::lock_guard<std::mutex> hold(handlerLock);
+namespace {
+
+// Adds or removes `routine` in the handler chain; the caller holds handlerLock.
+BOOL ChangeHandlers(PHANDLER_ROUTINE routine, BOOL add) {
     if (!add) {
         for (size_t i = handlerCount; i > 0; --i) {
             if (handlers[i - 1] != routine) continue;
@@ -205,6 +221,19 @@ BOOL SetConsoleCtrlHandler(PHANDLER_ROUTINE routine, BOOL add) {
     }
     handlers[handlerCount++] = routine;
     return TRUE;
+}
+
+}  // namespace
+
+BOOL SetConsoleCtrlHandler(PHANDLER_ROUTINE routine, BOOL add) {
+    if (routine == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    pthread_mutex_lock(&handlerLock);
+    BOOL result = ChangeHandlers(routine, add);
+    pthread_mutex_unlock(&handlerLock);
+    return result;
 }
 
 const char *const kEchoLibraryNames[] = {"libvesperix-icmp.so"};

@@ -107,6 +107,11 @@ const size_t kLongestArgument = 32 * 4096 - 1;
 // Fills `time` with the current time in UTC.
 void GetSystemTime(SYSTEMTIME *time);
 
+// Fills `time` with the UTC calendar time `seconds` and `nanoseconds` after
+// 1970-01-01 00:00:00 UTC (before it for negative `seconds`), as gmtime
+// would, without reading any time zone data.
+void UtcFromUnixTime(int64_t seconds, long nanoseconds, SYSTEMTIME *time);
+
 // Returns after `milliseconds` have passed on a monotonic clock, however many
 // signals arrive meanwhile.
 void Sleep(DWORD milliseconds);

@@ -16,7 +16,7 @@
 
 #include <cerrno>
 #include <cstring>
-#include <mutex>
+#include <pthread.h>
 
 namespace {
 
@@ -33,7 +33,8 @@ struct EchoSocket {
     uint16_t sequence;
 };
 
-std::mutex tableLock;
+// Plain POSIX locking keeps the C++ runtime library out of the process.
+pthread_mutex_t tableLock = PTHREAD_MUTEX_INITIALIZER;
 EchoSocket sockets[kMaxHandles];
 
 // The open socket `handle` stands for, or null for any other value.
@@ -297,12 +298,8 @@ DWORD AwaitAnswer(EchoSocket &echo, const EchoRequestKey &key, int64_t start, DW
     }
 }
 
-}  // namespace
-
-#define ECHO_EXPORT extern "C" __attribute__((visibility("default")))
-
-ECHO_EXPORT HANDLE IcmpCreateFile(void) {
-    std::lock_guard<std::mutex> hold(tableLock);
+// Opens a socket in a free entry of the table; the caller holds tableLock.
+HANDLE OpenEchoSocket() {
     EchoSocket *entry = nullptr;
     for (EchoSocket &candidate : sockets) {
         if (!candidate.open) {
@@ -324,6 +321,17 @@ ECHO_EXPORT HANDLE IcmpCreateFile(void) {
     if (fd < 0) return INVALID_HANDLE_VALUE;
     *entry = {true, datagram, fd, identifier, 0};
     return entry;
+}
+
+}  // namespace
+
+#define ECHO_EXPORT extern "C" __attribute__((visibility("default")))
+
+ECHO_EXPORT HANDLE IcmpCreateFile(void) {
+    pthread_mutex_lock(&tableLock);
+    HANDLE handle = OpenEchoSocket();
+    pthread_mutex_unlock(&tableLock);
+    return handle;
 }
 
 ECHO_EXPORT DWORD IcmpSendEcho(HANDLE handle, IPAddr destination, LPVOID requestData,
@@ -359,13 +367,16 @@ ECHO_EXPORT DWORD IcmpSendEcho(HANDLE handle, IPAddr destination, LPVOID request
 }
 
 ECHO_EXPORT BOOL IcmpCloseHandle(HANDLE handle) {
-    std::lock_guard<std::mutex> hold(tableLock);
+    pthread_mutex_lock(&tableLock);
     EchoSocket *echo = SocketOf(handle);
+    if (echo != nullptr) {
+        close(echo->fd);
+        *echo = {false, false, -1, 0, 0};
+    }
+    pthread_mutex_unlock(&tableLock);
     if (echo == nullptr) {
         SetEchoError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    close(echo->fd);
-    *echo = {false, false, -1, 0, 0};
     return TRUE;
 }
