@@ -8,8 +8,7 @@
 #include <signal.h>
 #include <stdio.h>
 #include <string.h>
-#include <linux/capability.h>
-#include <sys/syscall.h>
+#include <sys/capability.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -102,13 +101,15 @@ FILE *OpenAppendFile(const char *path) {
 
 namespace {
 
-// Capabilities belong to each thread: every thread drops its own. Empty
-// sets take one system call; libcap would add a library to every run's
-// memory for it.
+// Capabilities belong to each thread: every thread drops its own.
 bool DropOwnCapabilities() {
-    struct __user_cap_header_struct header = {_LINUX_CAPABILITY_VERSION_3, 0};
-    struct __user_cap_data_struct none[_LINUX_CAPABILITY_U32S_3] = {};
-    return syscall(SYS_capset, &header, none) == 0;
+    cap_t none = cap_init();
+    if (none == nullptr) return false;
+    int result = cap_set_proc(none);
+    int error = errno;
+    cap_free(none);
+    errno = error;
+    return result == 0;
 }
 
 const int kControlSignals[] = {SIGINT, SIGQUIT, SIGTERM, SIGHUP};
