@@ -4,7 +4,7 @@
 #include <cstring>
 
 const char kReportUsage[] =
-    "Usage: vesperix-report [--format text|csv|json] [--min-outage N] FILE...\n";
+    "Usage: vesperix-report [--format text|csv|json] [--min-outage N] [--svg FILE] FILE...\n";
 
 namespace {
 
@@ -72,6 +72,12 @@ bool ParseReportOptions(int argc, char **argv, ReportOptions *options, char *pro
             if (value == nullptr || !ReadProbeCount(value, &options->minOutageProbes)) {
                 std::snprintf(problem, size, "--min-outage takes a number of probes from 1 to %llu",
                               static_cast<unsigned long long>(kMostOutageProbes));
+                return false;
+            }
+        } else if (IsOption(argument, "--svg")) {
+            options->svgPath = OptionValue("--svg", argc, argv, &at);
+            if (options->svgPath == nullptr || options->svgPath[0] == '\0') {
+                std::snprintf(problem, size, "--svg takes the name of the file to write");
                 return false;
             }
         } else {

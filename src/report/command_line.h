@@ -10,6 +10,7 @@ enum class ReportFormat { kText, kCsv, kJson };
 struct ReportOptions {
     ReportFormat format = ReportFormat::kText;
     uint64_t minOutageProbes = 3;
+    const char *svgPath = nullptr;
     bool help = false, version = false;
     std::vector<char *> files;
 };

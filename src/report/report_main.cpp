@@ -16,9 +16,29 @@ const char kHelp[] =
     "\n"
     "  --format text|csv|json  the form of the report on standard output (text)\n"
     "  --min-outage N          failed probes in a row that make an outage (3)\n"
-
+    "  --svg FILE              also write a chart of each target to FILE\n"
     "  -h, --help              this text\n"
     "  --version               the version\n";
+
+// Writes the chart to `path`. Returns false after saying why on standard
+// error, leaving no partial file.
+bool WriteChartFile(const char *path, const LogSummary &summary) {
+    FILE *chart = std::fopen(path, "wb");
+    if (chart == nullptr) {
+        std::fprintf(stderr, "vesperix-report: %s: cannot write the chart: %s\n", path,
+                     std::strerror(errno));
+        return false;
+    }
+    WriteSvgChart(chart, summary);
+    const bool failed = std::ferror(chart) != 0;
+    if (std::fclose(chart) != 0 || failed) {
+        std::fprintf(stderr, "vesperix-report: %s: cannot write the chart: %s\n", path,
+                     std::strerror(errno));
+        std::remove(path);
+        return false;
+    }
+    return true;
+}
 
 }  // namespace
 
@@ -46,6 +66,7 @@ int ReportMain(int argc, char **argv) {
     const int count = static_cast<int>(options.files.size());
     if (!AddLogFiles(&summary, options.files.data(), count, stderr)) return 2;
     if (!ReadLogFiles(&summary, stderr)) return 2;
+    if (options.svgPath != nullptr && !WriteChartFile(options.svgPath, summary)) return 2;
     switch (options.format) {
     case ReportFormat::kText: WriteTextReport(stdout, summary); break;
     case ReportFormat::kCsv: WriteCsvReport(stdout, summary); break;

@@ -16,3 +16,7 @@ void WriteCsvReport(FILE *out, const LogSummary &summary);
 // One JSON object holding the files and the targets.
 void WriteJsonReport(FILE *out, const LogSummary &summary);
 
+// A self-contained SVG picture with one chart per target: the round trips
+// over UTC time, each failed probe as a mark on a band below, and the
+// outages shaded.
+void WriteSvgChart(FILE *out, const LogSummary &summary);
