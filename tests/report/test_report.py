@@ -182,6 +182,23 @@ class Failures(ReportTest):
         self.assertIn("cannot write the report: No space left on device", done.stderr.decode())
 
 
+class Installed(ReportTest):
+    def test_the_report_and_its_manual_page_are_installed_beside_the_monitor(self):
+        prefix = folder(self)
+        subprocess.run(["cmake", "--install", os.environ["VESPERIX_BUILD_DIR"], "--prefix", prefix],
+                       check=True, capture_output=True, timeout=120)
+        installed = os.path.join(prefix, "bin", "vesperix-report")
+        done = subprocess.run([installed, "--version"], capture_output=True, timeout=60)
+        self.assertEqual((done.returncode, done.stderr), (0, b""))
+        self.assertRegex(done.stdout.decode(), r"^vesperix-report \d+\.\d+\.\d+\n$")
+        page = subprocess.run(["man", "--warnings", "-l",
+                               os.path.join(prefix, "share", "man", "man1", "vesperix-report.1")],
+                              capture_output=True, text=True, timeout=60, env=dict(os.environ, MANWIDTH="80"))
+        self.assertEqual(page.stderr, "")
+        for heading in ("SYNOPSIS", "OPTIONS", "FIGURES", "OUTPUT", "CHART", "EXIT STATUS"):
+            self.assertIn(heading, page.stdout)
+
+
 def png_pixels(path):
     """(width, height, rows of (r, g, b) tuples) of an 8-bit RGB or RGBA PNG."""
     with open(path, "rb") as image:
