@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cinttypes>
+#include <cmath>
 #include <vector>
 
 namespace {
@@ -14,7 +15,7 @@ const int kWidth = 1000;
 const int kColumns = 880;
 const double kLeft = 72;
 const double kPlotWidth = kColumns;
-const double kTitleHeight = 28, kPlotHeight = 180, kBandGap = 6, kBandHeight = 14;
+const double kTitleHeight = 28, kPlotHeight = 180, kBandGap = 6, kBandHeight = 16;
 const double kAxisHeight = 44, kPanelGap = 10;
 const double kPanelHeight = kTitleHeight + kPlotHeight + kBandGap + kBandHeight + kAxisHeight + kPanelGap;
 
@@ -33,6 +34,13 @@ struct TimeAxis {
 // The round-trip scale of one panel: 0 to `top` in ticks of `step` ms.
 struct RttScale {
     uint64_t step, top;
+};
+
+// The probes of one slot of whole minutes, at least one column wide.
+struct Slot {
+    uint32_t answered, lost;
+    uint32_t minMs, maxMs;
+    uint64_t sumMs;
 };
 
 // The vertical places of one panel.
@@ -158,26 +166,41 @@ void WriteOutages(FILE *out, const Panel &panel, const TimeAxis &axis, const Tar
     }
 }
 
-// Draws the round trips: per slot of whole minutes (at least one column
-// wide) the band from the least to the largest, and a step line through
-// the mean.
-void WriteRoundTrips(FILE *out, const Panel &panel, const TimeAxis &axis, const RttScale &scale,
-                     const TargetSummary &target) {
-    const int64_t span = axis.end - axis.start;
-    const int64_t perColumn = (span + kColumns - 1) / kColumns;
-    const int64_t slot = std::max<int64_t>(60, (perColumn + 59) / 60 * 60);
-    std::vector<MinuteRtt> slots(static_cast<size_t>((span + slot - 1) / slot), MinuteRtt{0, UINT32_MAX, 0, 0});
+// Returns the length of a slot: whole minutes, at least one column.
+int64_t SlotSeconds(const TimeAxis &axis) {
+    const int64_t perColumn = (axis.end - axis.start + kColumns - 1) / kColumns;
+    return std::max<int64_t>(60, (perColumn + 59) / 60 * 60);
+}
+
+// Returns the probes of `target` per slot of `slot` seconds along `axis`.
+std::vector<Slot> SlotsOf(const TimeAxis &axis, int64_t slot, const TargetSummary &target) {
+    std::vector<Slot> slots(static_cast<size_t>((axis.end - axis.start + slot - 1) / slot),
+                            Slot{0, 0, UINT32_MAX, 0, 0});
     for (const HourSummary &hour : target.hours) {
+        const int64_t start = hour.hour * 3600 - axis.start;
         for (int minute = 0; minute < 60; ++minute) {
             const MinuteRtt &seen = hour.minutes[minute];
             if (seen.answered == 0) continue;
-            MinuteRtt &into = slots[static_cast<size_t>((hour.hour * 3600 + minute * 60 - axis.start) / slot)];
+            Slot &into = slots[static_cast<size_t>((start + minute * 60) / slot)];
             into.answered += seen.answered;
             into.sumMs += seen.sumMs;
             into.minMs = std::min(into.minMs, seen.minMs);
             into.maxMs = std::max(into.maxMs, seen.maxMs);
         }
+        if (hour.lost == 0) continue;
+        for (int second = 0; second < 3600; ++second) {
+            if ((hour.lostSeconds[second / 8] >> (second % 8)) & 1) {
+                ++slots[static_cast<size_t>((start + second) / slot)].lost;
+            }
+        }
     }
+    return slots;
+}
+
+// Draws the round trips: per slot the band from the least to the largest,
+// and a step line through the mean.
+void WriteRoundTrips(FILE *out, const Panel &panel, const TimeAxis &axis, const RttScale &scale,
+                     int64_t slot, const std::vector<Slot> &slots) {
     std::fprintf(out, "<path fill=\"%s\" d=\"", kBandColor);
     for (size_t i = 0; i < slots.size(); ++i) {
         if (slots[i].answered == 0) continue;
@@ -199,28 +222,33 @@ void WriteRoundTrips(FILE *out, const Panel &panel, const TimeAxis &axis, const 
     std::fprintf(out, "\"/>\n");
 }
 
-// Marks each column of the loss band in which a probe failed.
-void WriteLostProbes(FILE *out, const Panel &panel, const TimeAxis &axis, const TargetSummary &target) {
+// Marks each column of the loss band in which a probe failed, as high as
+// the share of the probes of its slot that failed, and never so low that a
+// single one is lost from sight.
+void WriteLostProbes(FILE *out, const Panel &panel, const TimeAxis &axis, int64_t slot,
+                     const std::vector<Slot> &slots, const TargetSummary &target) {
     std::fprintf(out, "<rect x=\"%.1f\" y=\"%.1f\" width=\"%.1f\" height=\"%.1f\" fill=\"#f3f3f3\" stroke=\"#ccc\"/>\n",
                  kLeft, panel.bandTop, kPlotWidth, kBandHeight);
-    std::vector<bool> marked(kColumns, false);
+    std::vector<double> heights(kColumns, 0);
     for (const HourSummary &hour : target.hours) {
         if (hour.lost == 0) continue;
         for (int second = 0; second < 3600; ++second) {
-            if ((hour.lostSeconds[second / 8] >> (second % 8)) & 1) {
-                marked[static_cast<size_t>(ColumnOf(axis, hour.hour * 3600 + second))] = true;
-            }
+            if (((hour.lostSeconds[second / 8] >> (second % 8)) & 1) == 0) continue;
+            const int64_t time = hour.hour * 3600 + second;
+            const Slot &in = slots[static_cast<size_t>((time - axis.start) / slot)];
+            const double share = static_cast<double>(in.lost) / (in.lost + in.answered);
+            heights[static_cast<size_t>(ColumnOf(axis, time))] =
+                std::round(kBandHeight * std::max(0.25, share));
         }
     }
     for (int column = 0; column < kColumns;) {
-        if (!marked[static_cast<size_t>(column)]) {
-            ++column;
-            continue;
+        const double height = heights[static_cast<size_t>(column)];
+        int end = column + 1;
+        while (end < kColumns && heights[static_cast<size_t>(end)] == height) ++end;
+        if (height > 0) {
+            std::fprintf(out, "<rect x=\"%.1f\" y=\"%.1f\" width=\"%d\" height=\"%.1f\" fill=\"%s\"/>\n",
+                         kLeft + column, panel.bandBottom - height, end - column, height, kLostColor);
         }
-        int end = column;
-        while (end < kColumns && marked[static_cast<size_t>(end)]) ++end;
-        std::fprintf(out, "<rect x=\"%.1f\" y=\"%.1f\" width=\"%d\" height=\"%.1f\" fill=\"%s\"/>\n",
-                     kLeft + column, panel.bandTop, end - column, kBandHeight, kLostColor);
         column = end;
     }
 }
@@ -253,9 +281,11 @@ void WriteSvgChart(FILE *out, const LogSummary &summary) {
             const RttScale scale = ScaleFor(target.answered > 0 ? target.rttMaxMs : 0);
             WriteTitle(out, panel, target);
             WriteAxes(out, panel, axis, scale);
-            WriteLostProbes(out, panel, axis, target);
+            const int64_t slot = SlotSeconds(axis);
+            const std::vector<Slot> slots = SlotsOf(axis, slot, target);
+            WriteLostProbes(out, panel, axis, slot, slots, target);
             WriteOutages(out, panel, axis, target);
-            if (target.answered > 0) WriteRoundTrips(out, panel, axis, scale, target);
+            if (target.answered > 0) WriteRoundTrips(out, panel, axis, scale, slot, slots);
             WriteLegend(out, panel);
         }
     }
