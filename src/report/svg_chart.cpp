@@ -69,15 +69,15 @@ int ColumnOf(const TimeAxis &axis, int64_t time) {
     return static_cast<int>(std::min<int64_t>(std::max<int64_t>(column, 0), kColumns - 1));
 }
 
-// Returns the smallest scale of 1, 2 or 5 times a power of ten per tick that
-// shows `maxMs` within five ticks.
+// Returns the smallest scale of 1, 2 or 5 times a power of ten per tick
+// whose top lies above `maxMs` within six ticks, so that the largest round
+// trip never runs along the top edge.
 RttScale ScaleFor(uint32_t maxMs) {
-    const uint64_t largest = std::max<uint64_t>(maxMs, 1);
     for (uint64_t magnitude = 1;; magnitude *= 10) {
         for (uint64_t factor : {1u, 2u, 5u}) {
             const uint64_t step = factor * magnitude;
-            const uint64_t ticks = (largest + step - 1) / step;
-            if (ticks <= 5) return {step, step * ticks};
+            const uint64_t ticks = maxMs / step + 1;
+            if (ticks <= 6) return {step, step * ticks};
         }
     }
 }
