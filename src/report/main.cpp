@@ -1,0 +1,3 @@
+#include "report_main.h"
+
+int main(int argc, char **argv) { return ReportMain(argc, argv); }
