@@ -22,7 +22,7 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 DEFAULT_REPORT = os.path.join(HERE, "..", "build", "linux", "bin", "vesperix-report")
-TARGET = "192.0.2.10"
+TARGET = "10.77.0.2"
 TIMED_OUT = "Request timed-out."
 GNU_TIME = "/usr/bin/time"  # Debian's time
 

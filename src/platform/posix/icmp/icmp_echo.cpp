@@ -126,18 +126,28 @@ DWORD Fail(DWORD status) {
     return 0;
 }
 
+// A header for receiving one message into `part`, its sender's address into
+// `sender` and its control data into `control` (kControlSize bytes).
+struct msghdr ReceiveHeader(struct iovec *part, struct sockaddr_in *sender, unsigned char *control) {
+    struct msghdr message {};
+    message.msg_name = sender;
+    message.msg_namelen = sizeof *sender;
+    message.msg_iov = part;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = kControlSize;
+    return message;
+}
+
 // Throws away errors queued since the last request: each would otherwise
 // fail the next send with a stale error.
 void DrainErrorQueue(int fd) {
     unsigned char data[kReceiveSize];
     unsigned char control[kControlSize];
+    struct sockaddr_in origin {};
     for (int i = 0; i < 64; ++i) {
         struct iovec part = {data, sizeof data};
-        struct msghdr message {};
-        message.msg_iov = &part;
-        message.msg_iovlen = 1;
-        message.msg_control = control;
-        message.msg_controllen = sizeof control;
+        struct msghdr message = ReceiveHeader(&part, &origin, control);
         if (recvmsg(fd, &message, MSG_ERRQUEUE | MSG_DONTWAIT) < 0) break;
     }
 }
@@ -149,13 +159,7 @@ bool ReadQueuedError(int fd, const EchoRequestKey &key, PacketMeaning *meaning) 
     unsigned char control[kControlSize];
     struct sockaddr_in origin {};
     struct iovec part = {data, sizeof data};
-    struct msghdr message {};
-    message.msg_name = &origin;
-    message.msg_namelen = sizeof origin;
-    message.msg_iov = &part;
-    message.msg_iovlen = 1;
-    message.msg_control = control;
-    message.msg_controllen = sizeof control;
+    struct msghdr message = ReceiveHeader(&part, &origin, control);
     ssize_t size = recvmsg(fd, &message, MSG_ERRQUEUE | MSG_DONTWAIT);
     if (size < 0) return false;
     *meaning = {PacketVerdict::kIgnore, 0, 0, 0, 0, 0};
@@ -225,13 +229,7 @@ bool ReadPacket(const EchoSocket &echo, const EchoRequestKey &key, unsigned char
     unsigned char control[kControlSize];
     struct sockaddr_in sender {};
     struct iovec part = {packet, kReceiveSize};
-    struct msghdr message {};
-    message.msg_name = &sender;
-    message.msg_namelen = sizeof sender;
-    message.msg_iov = &part;
-    message.msg_iovlen = 1;
-    message.msg_control = control;
-    message.msg_controllen = sizeof control;
+    struct msghdr message = ReceiveHeader(&part, &sender, control);
     ssize_t size = recvmsg(echo.fd, &message, MSG_DONTWAIT);
     // A pending socket error also fails a receive; poll reports it again.
     if (size < 0) return false;
