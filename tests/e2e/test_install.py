@@ -36,6 +36,13 @@ def capabilities(pid):
     return found
 
 
+def assert_holds_no_capability(test, pid):
+    """Fails `test` unless every thread of `pid` has empty capability sets."""
+    for task, sets in capabilities(pid).items():
+        for name in CAPABILITY_FIELDS:
+            test.assertEqual(int(sets[name], 16), 0, "%s of thread %s" % (name, task))
+
+
 class Installed(netlab.NamespaceTest):
     def setUp(self):
         super().setUp()
@@ -96,9 +103,7 @@ class Installed(netlab.NamespaceTest):
         ns = netlab.Namespace(self)
         monitor = self.probe_briefly(ns)
         self.assertEqual(len(ns.sockets("raw")), 1)
-        for task, sets in capabilities(monitor.process.pid).items():
-            for name in CAPABILITY_FIELDS:
-                self.assertEqual(int(sets[name], 16), 0, "%s of thread %s" % (name, task))
+        assert_holds_no_capability(self, monitor.process.pid)
         monitor.signal(signal.SIGINT)
         status, out, _ = monitor.wait()
         self.assertEqual(status, 0)
@@ -125,9 +130,7 @@ class SetcapInstall(netlab.NamespaceTest):
         monitor = netlab.Monitor(self, ns, ["127.0.0.1"], terminal=True, user="nobody", program=program)
         self.assertTrue(monitor.read_lines(lambda lines: len(lines) >= 2, 10), monitor.lines)
         self.assertEqual(len(ns.sockets("raw")), 1)
-        for task, sets in capabilities(monitor.process.pid).items():
-            for name in CAPABILITY_FIELDS:
-                self.assertEqual(int(sets[name], 16), 0, "%s of thread %s" % (name, task))
+        assert_holds_no_capability(self, monitor.process.pid)
         monitor.signal(signal.SIGINT)
         status, out, err = monitor.wait()
         self.assertEqual((status, err), (0, ""))

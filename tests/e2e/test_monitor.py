@@ -44,23 +44,23 @@ class Loopback(netlab.NamespaceTest):
         self.assertEqual(lines.count("Ctrl+C"), 1)
         return monitor
 
-    def test_raw_socket_as_root(self):
-        ns = netlab.Namespace(self)
+    def check_socket_kind(self, ns, used, unused):
+        """A probe in `ns` holds one socket of /proc/net/`used` and none of `unused`."""
         monitor = netlab.Monitor(self, ns, ["127.0.0.1"], terminal=True)
         self.assertTrue(monitor.read_lines(lambda lines: len(lines) >= 1, 10))
-        self.assertEqual(len(ns.sockets("raw")), 1)
-        self.assertEqual(ns.sockets("icmp"), [])
+        self.assertEqual(len(ns.sockets(used)), 1)
+        self.assertEqual(ns.sockets(unused), [])
         monitor.kill()
+
+    def test_raw_socket_as_root(self):
+        ns = netlab.Namespace(self)
+        self.check_socket_kind(ns, used="raw", unused="icmp")
         self.probe_then_interrupt(ns)
 
     def test_datagram_socket_where_ping_group_range_allows(self):
         ns = netlab.Namespace(self)
         ns.allow_datagram_icmp()
-        monitor = netlab.Monitor(self, ns, ["127.0.0.1"], terminal=True)
-        self.assertTrue(monitor.read_lines(lambda lines: len(lines) >= 1, 10))
-        self.assertEqual(len(ns.sockets("icmp")), 1)
-        self.assertEqual(ns.sockets("raw"), [])
-        monitor.kill()
+        self.check_socket_kind(ns, used="icmp", unused="raw")
         self.probe_then_interrupt(ns)
 
     def test_answered_probes_follow_each_other_about_once_a_second(self):
