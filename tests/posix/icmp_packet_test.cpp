@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <vector>
@@ -37,19 +38,20 @@ void PutAddress(Bytes &bytes, size_t at, uint32_t address) {
 
 // An ICMP message with a correct checksum.
 Bytes Icmp(unsigned type, unsigned code, unsigned identifier, unsigned sequence, const Bytes &body) {
-    Bytes message(8);
+    // Sized once and copied into: GCC 12 at -O3 misreads an insert that grows the vector.
+    Bytes message(8 + body.size());
     message[0] = static_cast<unsigned char>(type);
     message[1] = static_cast<unsigned char>(code);
     Put16(message, 4, identifier);
     Put16(message, 6, sequence);
-    message.insert(message.end(), body.begin(), body.end());
+    std::copy(body.begin(), body.end(), message.begin() + 8);
     Put16(message, 2, InternetChecksum(message.data(), message.size()));
     return message;
 }
 
 // An IPv4 packet around `payload`, from `source` to `destination`.
 Bytes Ip(uint32_t source, uint32_t destination, const Bytes &payload, unsigned protocol = 1) {
-    Bytes packet(20);
+    Bytes packet(20 + payload.size());
     packet[0] = 0x45;
     Put16(packet, 2, static_cast<unsigned>(20 + payload.size()));
     packet[6] = 0x40;
@@ -57,7 +59,7 @@ Bytes Ip(uint32_t source, uint32_t destination, const Bytes &payload, unsigned p
     packet[9] = static_cast<unsigned char>(protocol);
     PutAddress(packet, 12, source);
     PutAddress(packet, 16, destination);
-    packet.insert(packet.end(), payload.begin(), payload.end());
+    std::copy(payload.begin(), payload.end(), packet.begin() + 20);
     return packet;
 }
 
