@@ -1,5 +1,3 @@
-find_package(Python3 REQUIRED COMPONENTS Interpreter)
-
 # Registers test `name`: the Python unittest `module` (or module.Class), run
 # in `folder`, with the build's folders in its environment and, after
 # ENVIRONMENT, more variables; LABELS and TIMEOUT as for any test.
