@@ -212,7 +212,9 @@ class Unwritable(netlab.NamespaceTest):
                 self.assertEqual(log_bytes(logs(monitor)), b"")
         mend = {
             "read-only mount": lambda m: netlab.run(
-                ["nsenter", "--target", str(m.process.pid), "--mount", "mount", "-o",
+                # --root too: entering the mount namespace alone would leave a
+                # chrooted test (as in CI) at the namespace's own root.
+                ["nsenter", "--target", str(m.process.pid), "--mount", "--root", "mount", "-o",
                  "remount,bind,rw", os.path.join(m.cwd, "logs")]),
             "full file system": lambda m: os.remove(os.path.join(logs(m), "filler")),
             "folder in the file's place": lambda m: os.rmdir(os.path.join(logs(m), today)),
