@@ -33,6 +33,19 @@ void DescribeEchoUnavailable(DWORD error, char *out, size_t size) {
                   length > 0 ? ": " : "", reason);
 }
 
+DWORD ProcessEndGraceMs(DWORD event) {
+    // After these Windows ends the process once the handler returns, and
+    // after a close event 5 s later at the latest, the shortest of the three.
+    switch (event) {
+    case CTRL_CLOSE_EVENT:
+    case CTRL_LOGOFF_EVENT:
+    case CTRL_SHUTDOWN_EVENT:
+        return 4000;
+    default:
+        return 0;
+    }
+}
+
 FILE *OpenAppendFile(const char *path) {
     // Append access alone makes every write land whole at the end of the file,
     // whoever else writes it; others may read and write it meanwhile, but not
