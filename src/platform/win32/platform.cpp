@@ -34,8 +34,8 @@ void DescribeEchoUnavailable(DWORD error, char *out, size_t size) {
 }
 
 DWORD ProcessEndGraceMs(DWORD event) {
-    // After these Windows ends the process once the handler returns, and
-    // after a close event 5 s later at the latest, the shortest of the three.
+    // Windows ends the process as soon as the handler of one of these
+    // returns, and at the latest 5 s after a close, the shortest of the three.
     switch (event) {
     case CTRL_CLOSE_EVENT:
     case CTRL_LOGOFF_EVENT:
