@@ -95,8 +95,9 @@ int MonitorMain(int argc, char **argv) {
         return 2;
     }
     EchoReplyBuffer buffer = {};
-    while (bRunning.load() != 0) {
+    while (BeginProbeCycle()) {
         RunProbeCycle(echo, target, &buffer);
+        EndProbeCycle();
         Sleep(kPauseMs);
     }
     pIcmpCloseHandle(echo);

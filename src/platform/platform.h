@@ -29,3 +29,9 @@ void DescribeEchoUnavailable(DWORD error, char *out, size_t size);
 // read and write it meanwhile. Returns null with the last-error code set when
 // it can't be opened.
 FILE *OpenAppendFile(const char *path);
+
+// For a console control event after which the platform ends the process as
+// soon as its handler returns, the longest the handler may take before the
+// platform ends the process anyway, in milliseconds, less a margin for the
+// handler's own end; 0 for an event the process outlives.
+DWORD ProcessEndGraceMs(DWORD event);

@@ -11,10 +11,14 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <thread>
 
 std::vector<std::string> platformCalls;
 std::vector<SentEcho> sentEchoes;
 SYSTEMTIME scriptedTime;
+std::function<void()> duringEchoWait;
+std::function<void()> duringPause;
+DWORD scriptedEndGraceMs = 0;
 
 namespace {
 
@@ -25,6 +29,8 @@ DWORD createError = 0;
 bool stopDuringCreate = false;
 DWORD dropFailure = 0;
 int scriptedHandle = 0;
+// The thread the monitor runs on; handlers run on others.
+std::thread::id mainThread = std::this_thread::get_id();
 
 // The folder the monitor's files go to; it goes when the tests end.
 struct ScriptedFolder {
@@ -65,6 +71,7 @@ DWORD WINAPI ScriptedSend(HANDLE handle, IPAddr destination, LPVOID requestData,
                           replyBuffer, replySize, timeout});
     ScriptedEcho echo = nextEcho < script.size() ? script[nextEcho++] : ScriptedEcho{0, 11010, 0, 1};
     for (int i = 0; i < echo.stopsDuringWait; ++i) StopHandler(CTRL_C_EVENT);
+    if (duringEchoWait) duringEchoWait();
     if (echo.replies == 0) {
         SetLastError(echo.status);
         return 0;
@@ -101,7 +108,12 @@ void StartScript(const std::vector<ScriptedEcho> &echoes, DWORD error, bool stop
         }
     }
     openLog.clear();
+    duringEchoWait = nullptr;
+    duringPause = nullptr;
+    scriptedEndGraceMs = 0;
+    mainThread = std::this_thread::get_id();
     bRunning.store(1);
+    bCycleUnderWay.store(0);
     pIcmpCreateFile = ScriptedCreate;
     pIcmpSendEcho = ScriptedSend;
     pIcmpCloseHandle = ScriptedClose;
@@ -113,6 +125,11 @@ void WINAPI GetSystemTime(SYSTEMTIME *time) {
 }
 
 void WINAPI Sleep(DWORD milliseconds) {
+    // A handler's waits take real time and are no part of the monitor's calls.
+    if (std::this_thread::get_id() != mainThread) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+        return;
+    }
     // The row reaches the file when the log is closed: a file still without a
     // whole last row at the pause has not been closed.
     if (!openLog.empty()) {
@@ -123,6 +140,13 @@ void WINAPI Sleep(DWORD milliseconds) {
     }
     openLog.clear();
     platformCalls.push_back("sleep " + std::to_string(milliseconds));
+    if (duringPause) duringPause();
+}
+
+DWORD ProcessEndGraceMs(DWORD event) {
+    bool ending = event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT ||
+                  event == CTRL_SHUTDOWN_EVENT;
+    return ending ? scriptedEndGraceMs : 0;
 }
 
 FILE *OpenAppendFile(const char *path) {

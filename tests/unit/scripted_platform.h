@@ -4,6 +4,7 @@
 
 #include "echo_service.h"
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,15 @@ extern std::vector<SentEcho> sentEchoes;
 // `createError` and giving up privileges with `dropError`, unless they are 0.
 void StartScript(const std::vector<ScriptedEcho> &script, DWORD createError = 0,
                  bool stopDuringCreate = false, DWORD dropError = 0);
+
+// Run on the main thread while a scripted echo request waits, and while the
+// scripted pause lasts, when set; StartScript clears both.
+extern std::function<void()> duringEchoWait;
+extern std::function<void()> duringPause;
+
+// What ProcessEndGraceMs grants the close, logoff and shutdown events, after
+// which the platform ends the process; the others get 0. StartScript sets 0.
+extern DWORD scriptedEndGraceMs;
 
 // What the scripted clock reads; StartScript sets it to 2026-12-11 09:30:15.250.
 extern SYSTEMTIME scriptedTime;

@@ -293,6 +293,9 @@ BOOL FreeLibrary(HMODULE module) { return dlclose(module) == 0 ? TRUE : FALSE; }
 
 bool GiveUpPrivileges(void) { return DropOwnCapabilities(); }
 
+// The process outlives every handled control signal: it ends only by itself.
+DWORD ProcessEndGraceMs(DWORD) { return 0; }
+
 void DescribeEchoUnavailable(DWORD error, char *out, size_t size) {
     if (error == ERROR_CALL_NOT_IMPLEMENTED) {
         snprintf(out, size, "the ICMP echo provider could not be bound: %s",

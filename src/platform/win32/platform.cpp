@@ -33,6 +33,19 @@ void DescribeEchoUnavailable(DWORD error, char *out, size_t size) {
                   length > 0 ? ": " : "", reason);
 }
 
+DWORD ProcessEndGraceMs(DWORD event) {
+    // Windows ends the process as soon as the handler of one of these
+    // returns, and at the latest 5 s after a close, the shortest of the three.
+    switch (event) {
+    case CTRL_CLOSE_EVENT:
+    case CTRL_LOGOFF_EVENT:
+    case CTRL_SHUTDOWN_EVENT:
+        return 4000;
+    default:
+        return 0;
+    }
+}
+
 FILE *OpenAppendFile(const char *path) {
     // Append access alone makes every write land whole at the end of the file,
     // whoever else writes it; others may read and write it meanwhile, but not
