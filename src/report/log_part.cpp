@@ -1,6 +1,7 @@
 #include "log_part.h"
 
 #include "calendar.h"
+#include "plain_row.h"
 
 #include <algorithm>
 #include <utility>
@@ -216,17 +217,14 @@ void JoinTarget(TargetSummary *into, TargetPart *part, int64_t dayStart, uint64_
 void AddPartRow(LogPart *part, const LogRow &row) {
     const uint32_t number = NumberName(&part->targetNames, row.target, row.targetLength);
     if (number == part->targets.size()) {
-        part->targets.emplace_back();
-        part->targets.back().summary.target = part->targetNames.names[number];
+        part->targets.emplace_back(new TargetPart());
+        part->targets.back()->summary.target = part->targetNames.names[number];
     }
     const uint32_t text =
         row.answered ? 0 : NumberName(&part->textNames, row.detail, row.detailLength);
-    AddProbe(&part->targets[number], part->minOutageProbes, part->dayStart, row, text);
+    AddProbe(part->targets[number].get(), part->minOutageProbes, part->dayStart, row, text);
 }
 
-void AddNumberedRow(LogPart *part, uint32_t target, uint32_t text, const LogRow &row) {
-    AddProbe(&part->targets[target], part->minOutageProbes, part->dayStart, row, text);
-}
 
 void JoinLogPart(LogSummary *summary, LogPart *part) {
     std::vector<uint32_t> textNumber;
@@ -234,15 +232,31 @@ void JoinLogPart(LogSummary *summary, LogPart *part) {
         textNumber.push_back(
             static_cast<uint32_t>(GlobalNumber(text, &summary->texts, &summary->textNumbers)));
     }
-    for (TargetPart &target : part->targets) {
+    for (std::unique_ptr<TargetPart> &target : part->targets) {
         const auto found =
-            summary->targetNumbers.emplace(target.summary.target, summary->targets.size());
+            summary->targetNumbers.emplace(target->summary.target, summary->targets.size());
         if (found.second) {
             summary->targets.emplace_back();
-            summary->targets.back().target = target.summary.target;
+            summary->targets.back().target = target->summary.target;
         }
-        JoinTarget(&summary->targets[found.first->second], &target, part->dayStart,
+        JoinTarget(&summary->targets[found.first->second], target.get(), part->dayStart,
                    summary->minOutageProbes, textNumber);
     }
     *part = LogPart{};
+}
+
+size_t AddPlainRows(LogPart *part, const char *begin, const char *end, uint64_t *rows) {
+    PlainRow plain;
+    StartPlainRows(&plain);
+    const char *at = begin;
+    uint64_t count = 0;
+    for (size_t length;
+         at < end && (length = ReadPlainRow(at, end, part->targetNames, part->textNames, &plain)) != 0;
+         at += length) {
+        AddProbe(part->targets[plain.target].get(), part->minOutageProbes, part->dayStart, plain.row,
+                 plain.text);
+        ++count;
+    }
+    *rows = count;
+    return static_cast<size_t>(at - begin);
 }

@@ -8,7 +8,6 @@
 #include "name_table.h"
 
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <vector>
 
@@ -33,16 +32,18 @@ struct LogPart {
     uint64_t minOutageProbes = 3;
     int64_t dayStart = 0;  // seconds since 1970-01-01 at the start of its date
     NameTable targetNames, textNames;
-    std::deque<TargetPart> targets;  // by the numbers of `targetNames`
+    std::vector<std::unique_ptr<TargetPart>> targets;  // by the numbers of `targetNames`
 };
 
 // Adds `row` of the log to `part`, numbering its target and failure text
 // when they are new. Rows come in the order they were written.
 void AddPartRow(LogPart *part, const LogRow &row);
 
-// Adds `row` of the log to `part`: a row whose target and failure text
-// have the numbers `target` and `text` in `part` (any `text` for an answer).
-void AddNumberedRow(LogPart *part, uint32_t target, uint32_t text, const LogRow &row);
+// Adds the rows from `begin` on that ReadPlainRow (plain_row.h) reads to
+// `part`, up to the first line it refuses or `end`, which must be as
+// ReadPlainRow needs. Returns the number of bytes of those rows; counts the
+// rows in `*rows`.
+size_t AddPlainRows(LogPart *part, const char *begin, const char *end, uint64_t *rows);
 
 // Joins `part`, the log that follows all those already in `summary`, to
 // it. Leaves `part` emptied.

@@ -1,7 +1,6 @@
 #include "log_scan.h"
 
 #include "calendar.h"
-#include "plain_row.h"
 
 bool ScanLog(LineReader *reader, FILE *stream, LogFile *file, LogPart *part, NoteSkippedLine note,
              void *context) {
