@@ -7,8 +7,9 @@ import os
 import re
 import shutil
 import subprocess
-import tempfile
 import unittest
+
+from test_report import ReportTest as OptionsTest, folder
 
 REPORT = os.environ.get("VESPERIX_REPORT_BIN", "")
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -32,17 +33,6 @@ def outcome(stdout):
         return "csv", len(outages.split("\n\n")[0].splitlines())
     least = re.search(r"outages? of at least (\d+) failed probe", text)
     return "text", int(least.group(1))
-
-
-def folder(test):
-    path = tempfile.mkdtemp(prefix="vesperix-options-")
-    test.addCleanup(shutil.rmtree, path, True)
-    return path
-
-
-class OptionsTest(unittest.TestCase):
-    def setUp(self):
-        self.assertTrue(os.path.isfile(REPORT), "VESPERIX_REPORT_BIN names no program: %r" % REPORT)
 
 
 class Accepted(OptionsTest):

@@ -12,6 +12,8 @@ import subprocess
 import tempfile
 import unittest
 
+from test_report import ReportTest
+
 REPORT = os.environ.get("VESPERIX_REPORT_BIN", "")
 TIMED_OUT = "Request timed-out."
 
@@ -33,9 +35,9 @@ def row(clock, target, rtt):
     return "%s\t%s\t%d\t\r\n" % (clock, target, rtt)
 
 
-class PartsTest(unittest.TestCase):
+class PartsTest(ReportTest):
     def setUp(self):
-        self.assertTrue(os.path.isfile(REPORT), "VESPERIX_REPORT_BIN names no program: %r" % REPORT)
+        super().setUp()
         self.folder = tempfile.mkdtemp(prefix="vesperix-parts-")
         self.addCleanup(shutil.rmtree, self.folder, True)
 
