@@ -11,8 +11,9 @@ namespace {
 // Counts the probe of `row` in its hour of the log's day `dayStart`: the
 // table, the round trips, the chart.
 void AddToHour(TargetPart *target, int64_t dayStart, const LogRow &row) {
-    const size_t hourOfDay = static_cast<size_t>(row.secondOfDay / 3600);
-    const size_t secondOfHour = static_cast<size_t>(row.secondOfDay % 3600);
+    const uint32_t secondOfDay = static_cast<uint32_t>(row.secondOfDay);  // 0 to 86399
+    const size_t hourOfDay = secondOfDay / 3600;
+    const size_t secondOfHour = secondOfDay % 3600;
     HourSummary *hour = target->hoursOfDay[hourOfDay].get();
     if (hour == nullptr) {
         hour = new HourSummary();
@@ -56,21 +57,24 @@ void AddProbe(TargetPart *part, uint64_t minOutageProbes, int64_t dayStart, cons
               uint32_t text) {
     TargetSummary *target = &part->summary;
     const int64_t time = dayStart + row.secondOfDay;
-    if (target->probes == 0) {
+    if (target->probes++ == 0) {
         target->firstTime = target->lastTime = part->firstRowTime = time;
     } else {
         const int64_t step = time - target->previousTime;
         if (step <= kLongestProbeGap && step >= -kLongestProbeGap) {
-            target->observedSeconds += std::max<int64_t>(0, step);
+            if (step > 0) target->observedSeconds += step;
         } else {
             ++target->gaps;
             EndPartRun(part, minOutageProbes, target->run.end, true);
         }
-        target->firstTime = std::min(target->firstTime, time);
-        target->lastTime = std::max(target->lastTime, time);
+        // Rows mostly come in the order of their times.
+        if (time > target->lastTime) {
+            target->lastTime = time;
+        } else if (time < target->firstTime) {
+            target->firstTime = time;
+        }
     }
     target->previousTime = time;
-    ++target->probes;
     AddToHour(part, dayStart, row);
     // The answers and their round trips are added up from the hours when
     // the part is joined.
