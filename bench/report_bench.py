@@ -125,7 +125,7 @@ def main():
     parser.add_argument("--report", default=os.environ.get("VESPERIX_REPORT_BIN", DEFAULT_REPORT))
     parser.add_argument("--days", type=int, default=30, help="days of logs (30)")
     parser.add_argument("--targets", type=int, default=10, help="targets sharing the logs (10)")
-    parser.add_argument("--runs", type=int, default=9, help="runs of the report and of wc -l (9; mawk 3)")
+    parser.add_argument("--runs", type=int, default=15, help="runs of the report and of wc -l (15; mawk 3)")
     options = parser.parse_args()
     report = os.path.abspath(options.report)
     if not os.path.isfile(report):
