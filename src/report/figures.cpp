@@ -8,23 +8,6 @@ namespace {
 // Returns `value` rounded to two decimals.
 double Hundredths(double value) { return std::round(value * 100) / 100; }
 
-// Adds the round-trip counts of every hour of `target` into `counts`.
-void SumHours(const TargetSummary &target, uint64_t *counts) {
-    std::fill(counts, counts + kRttBuckets, 0);
-    for (const HourSummary &hour : target.hours) {
-        for (size_t bucket = 0; bucket < kRttBuckets; ++bucket) counts[bucket] += hour.rttCounts[bucket];
-    }
-}
-
-// Returns the largest round trip answered within `hour`.
-uint32_t HourMaxMs(const HourSummary &hour) {
-    uint32_t largest = 0;
-    for (const MinuteRtt &minute : hour.minutes) {
-        if (minute.answered > 0) largest = std::max(largest, minute.maxMs);
-    }
-    return largest;
-}
-
 }  // namespace
 
 double Percent(uint64_t part, uint64_t whole) {
@@ -48,8 +31,7 @@ TargetFigures FigureTarget(const TargetSummary &target) {
     RttFigures &rtt = figures.rtt;
     rtt.known = target.answered > 0;
     if (!rtt.known) return figures;
-    uint64_t counts[kRttBuckets];
-    SumHours(target, counts);
+    const uint64_t *counts = target.rttCounts.data();
     const uint64_t n = target.answered;
     const double mean = static_cast<double>(target.rttSumMs) / static_cast<double>(n);
     rtt.minMs = target.rttMinMs;
@@ -67,11 +49,7 @@ HourFigures FigureHour(const HourSummary &hour) {
     figures.lossPercent = Percent(hour.lost, hour.probes);
     const uint64_t answered = hour.probes - hour.lost;
     figures.medianKnown = answered > 0;
-    if (figures.medianKnown) {
-        uint64_t counts[kRttBuckets];
-        std::copy(hour.rttCounts, hour.rttCounts + kRttBuckets, counts);
-        figures.medianMs = RttPercentile(counts, answered, 50, HourMaxMs(hour));
-    }
+    if (figures.medianKnown) figures.medianMs = hour.rttMedianMs;
     return figures;
 }
 

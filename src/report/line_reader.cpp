@@ -7,6 +7,7 @@ void StartLines(LineReader *reader, FILE *file) {
     reader->start = reader->end = 0;
     reader->atEnd = reader->skipping = false;
     reader->lineNumber = 0;
+    reader->block[0] = '\n';
 }
 
 LineResult ReadLine(LineReader *reader, const char **line, size_t *length) {
@@ -42,12 +43,22 @@ LineResult ReadLine(LineReader *reader, const char **line, size_t *length) {
         std::memmove(reader->block, begin, unread);
         reader->start = 0;
         reader->end = unread;
-        const size_t got = std::fread(reader->block + unread, 1, sizeof reader->block - unread,
-                                      reader->file);
+        const size_t got = std::fread(reader->block + unread, 1, kReadBlock - unread, reader->file);
         reader->end += got;
+        reader->block[reader->end] = '\n';
         if (got == 0) {
             if (std::ferror(reader->file)) return LineResult::kError;
             reader->atEnd = true;
         }
     }
+}
+
+void BufferedBytes(const LineReader *reader, const char **begin, const char **end) {
+    *begin = reader->block + reader->start;
+    *end = reader->block + reader->end;
+}
+
+void SkipBufferedLines(LineReader *reader, size_t bytes, uint64_t lines) {
+    reader->start += bytes;
+    reader->lineNumber += lines;
 }

@@ -1,5 +1,6 @@
 // Reads a file line by line through one fixed buffer, whatever the lines
-// hold (NUL bytes included) and however long they are.
+// hold (NUL bytes included) and however long they are. The lines buffered
+// can also be scanned in place, many at a time.
 #pragma once
 
 #include "daily_log.h"
@@ -10,13 +11,22 @@
 // No row of the monitor's is longer than its log's stream buffer.
 const size_t kLongestRow = kLogBufferSize;
 
+// What one read asks for: tens of thousands of rows, and always room for
+// the longest row with the bytes before it.
+const size_t kReadBlock = size_t{1} << 20;
+static_assert(kReadBlock >= 2 * kLongestRow, "a read must hold a whole row");
+
+// The readable bytes after the buffered ones: a line feed, then room for
+// a scan to look a little ahead without checking where the bytes end.
+const size_t kLinePadding = 64;
+
 struct LineReader {
     FILE *file;
     size_t start, end;        // the unread bytes in `block`
     bool atEnd;               // the file has no more bytes
     bool skipping;            // inside a line too long to keep
     uint64_t lineNumber;      // of the line last returned, from 1
-    char block[2 * kLongestRow];
+    char block[kReadBlock + kLinePadding];
 };
 
 enum class LineResult {
@@ -33,3 +43,11 @@ void StartLines(LineReader *reader, FILE *file);
 // Reads the next line. For kLine and kPartial, `line` and `length` give its
 // bytes without the line feed, valid until the next call.
 LineResult ReadLine(LineReader *reader, const char **line, size_t *length);
+
+// Gives the bytes buffered and not yet read, from `*begin` to `*end`. A line
+// feed follows them, then kLinePadding - 1 more bytes that may be read.
+// They are valid until the next call of ReadLine.
+void BufferedBytes(const LineReader *reader, const char **begin, const char **end);
+
+// Takes the first `bytes` of the buffered bytes, `lines` whole lines, as read.
+void SkipBufferedLines(LineReader *reader, size_t bytes, uint64_t lines);

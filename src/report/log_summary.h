@@ -1,12 +1,15 @@
 // What the rows of the daily logs add up to, per target: counts, round trips
 // per whole millisecond for every UTC hour, outages, and what the chart
-// draws. Memory grows with targets and hours, not with rows.
+// draws. Memory grows with targets and hours, not with rows. Each log is
+// read into a part of its own (log_part.h), and the parts are joined in the
+// order of the logs.
 #pragma once
 
-#include "log_row.h"
 #include "rtt_histogram.h"
 
 #include <cstdint>
+#include <deque>
+#include <memory>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -23,11 +26,19 @@ struct MinuteRtt {
     uint64_t sumMs;
 };
 
+// The round trips of one hour, per bucket of rtt_histogram.h.
+struct HourCounts {
+    uint32_t counts[kRttBuckets];
+};
+
 // The probes of one target that started within one UTC hour.
 struct HourSummary {
     int64_t hour;  // hours since 1970-01-01 00:00 UTC
     uint32_t probes, lost;
-    uint32_t rttCounts[kRttBuckets];
+    uint32_t rttMedianMs;  // of its answers, once the hour is closed
+    // Its round trips while logs of its date may still add to it; the hour
+    // is closed, and they are added to its target's, once none can.
+    std::unique_ptr<HourCounts> rttCounts;
     MinuteRtt minutes[60];
     uint8_t lostSeconds[3600 / 8];  // one bit per second with a failed probe
 };
@@ -53,13 +64,16 @@ struct TargetSummary {
     int64_t downSeconds = 0;              // within outages
     uint64_t gaps = 0;                    // breaks longer than kLongestProbeGap
     std::vector<uint64_t> failureCounts;  // by text number
+    std::vector<uint64_t> rttCounts;      // of every closed hour, per bucket
     std::vector<Outage> outages;          // in the order they began
-    std::vector<HourSummary> hours;       // in the order of the hours
-    // While the rows are read: the previous probe, the run of failures going
-    // on, and the hour last used.
+    // In the order of the hours; a deque, as an hour is large and its place
+    // need not move when more are added.
+    std::deque<HourSummary> hours;
+    size_t openHours = 0;  // the last of `hours`, not yet closed
+    // While the rows are read: the latest probe in the order of the rows,
+    // and the run of failures going on.
     int64_t previousTime = 0;
     Outage run = {};
-    size_t lastHour = 0;
 };
 
 struct LogFile {
@@ -71,23 +85,27 @@ struct LogFile {
 struct LogSummary {
     uint64_t minOutageProbes = 3;
     std::vector<LogFile> files;            // in the order of their dates
-    std::vector<TargetSummary> targets;    // in the order they first appear
+    std::deque<TargetSummary> targets;     // in the order they first appear
     std::vector<std::string> texts;        // the failure texts, by number
-    // Finding targets and texts by name; the last numbers found come first.
-    std::vector<std::string> targetNames;  // by target number
     std::unordered_map<std::string, size_t> targetNumbers, textNumbers;
-    size_t lastTarget = 0, lastText = 0;
 };
 
 // Returns the duration of `outage` in seconds: from its first failed probe
 // to the answer that ended it, or to its last failed probe when open.
 int64_t OutageSeconds(const Outage &outage);
 
-// Adds `row`, a probe that started at `time` (seconds since 1970-01-01 UTC),
-// to its target in `summary`. Rows of one target come in the order they were
-// written.
-void AddLogRow(LogSummary *summary, int64_t time, const LogRow &row);
+// Ends the run of failures of `target` at `end`: a run of at least
+// `minOutageProbes` becomes an outage of the target, open or not.
+void EndFailureRun(TargetSummary *target, uint64_t minOutageProbes, int64_t end, bool open);
+
+// Adds the probes of `from` to `into`, an hour of the same target that is
+// not closed: the counts, the round trips and the failed seconds.
+void AddHour(HourSummary *into, const HourSummary &from);
+
+// Closes the hours of `target` before `hour` (hours since 1970-01-01):
+// their medians are taken and their round trips added to the target's.
+void CloseHours(TargetSummary *target, int64_t hour);
 
 // Ends what is still going on once every row is added: a run of failures
-// long enough becomes an open outage.
+// long enough becomes an open outage, and every hour is closed.
 void FinishLogSummary(LogSummary *summary);

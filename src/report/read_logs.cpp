@@ -1,45 +1,126 @@
 #include "read_logs.h"
 
 #include "calendar.h"
-#include "line_reader.h"
+#include "log_scan.h"
 
 #include <algorithm>
 #include <cerrno>
+#include <condition_variable>
+#include <deque>
 #include <cstring>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <system_error>
+#include <thread>
+#include <vector>
 
 namespace {
 
-// Says on `problems` that the `lineNumber`th line of `file` was skipped.
-void ReportSkipped(FILE *problems, const LogFile &file, uint64_t lineNumber, RowProblem problem) {
-    std::fprintf(problems, "vesperix-report: %s:%llu: skipped: %s\n", file.path.c_str(),
-                 static_cast<unsigned long long>(lineNumber), RowProblemText(problem));
+// How many bytes of messages about skipped lines one log may hold while
+// the logs before it are still read; past that its reader waits its turn.
+const size_t kMostHeldMessages = 64 * 1024;
+
+// One log: what it says until it is joined to the summary.
+struct LogJob {
+    LogPart part;
+    std::string messages;  // about its skipped lines, not yet written
+    bool read = false;     // its reader is done with it
+    bool failed = false;   // it could not be read, for the reason `error`
+    int error = 0;
+    bool direct = false;   // every log before it is joined: it writes at once
+};
+
+// What the threads reading the logs share; `lock` guards all but the jobs
+// that a thread has taken and not finished.
+struct Reading {
+    LogSummary *summary;
+    FILE *problems;
+    std::deque<LogJob> jobs;  // by the files of the summary
+    std::mutex lock;
+    std::condition_variable turns;  // `nextJoin` moved or `stopped` was set
+    size_t nextRead = 0, nextJoin = 0;
+    bool stopped = false;  // a log could not be read: no later one counts
+};
+
+// What a reader tells NoteSkipped.
+struct NoteContext {
+    Reading *reading;
+    size_t job;
+};
+
+// Keeps the message about a skipped line in the order of the logs. Waits
+// for the turn of its log when it holds too many. Returns false when an
+// earlier log could not be read, as no later line is to be named then.
+bool NoteSkipped(void *context, uint64_t lineNumber, RowProblem problem) {
+    const NoteContext *note = static_cast<const NoteContext *>(context);
+    Reading *reading = note->reading;
+    LogJob &job = reading->jobs[note->job];
+    char message[320];
+    std::snprintf(message, sizeof message, "vesperix-report: %s:%llu: skipped: %s\n",
+                  reading->summary->files[note->job].path.c_str(),
+                  static_cast<unsigned long long>(lineNumber), RowProblemText(problem));
+    if (job.direct) {
+        std::fputs(message, reading->problems);
+        return true;
+    }
+    job.messages += message;
+    if (job.messages.size() < kMostHeldMessages) return true;
+    std::unique_lock<std::mutex> held(reading->lock);
+    reading->turns.wait(held, [&] { return reading->stopped || reading->nextJoin == note->job; });
+    if (reading->stopped) return false;
+    // No other thread writes to `problems` until this log is read and joined.
+    std::fputs(job.messages.c_str(), reading->problems);
+    job.messages = std::string();
+    job.direct = true;
+    return true;
 }
 
-// Reads the rows of one open log into `summary`. Returns false with errno
-// set when it could not be read to its end.
-bool ReadRows(LogSummary *summary, LogFile *file, FILE *stream, FILE *problems) {
-    static LineReader reader;  // far larger than a stack frame should be
-    StartLines(&reader, stream);
-    const int64_t dayStart = file->day * kSecondsPerDay;
+// Joins every log that is read and whose turn it is, writing its messages;
+// stops all at a log that could not be read. Called with `lock` held.
+void JoinReadLogs(Reading *reading) {
+    while (!reading->stopped && reading->nextJoin < reading->jobs.size() &&
+           reading->jobs[reading->nextJoin].read) {
+        LogJob &job = reading->jobs[reading->nextJoin];
+        std::fputs(job.messages.c_str(), reading->problems);
+        job.messages = std::string();
+        if (job.failed) {
+            std::fprintf(reading->problems, "vesperix-report: %s: cannot read it: %s\n",
+                         reading->summary->files[reading->nextJoin].path.c_str(),
+                         std::strerror(job.error));
+            reading->stopped = true;
+            break;
+        }
+        JoinLogPart(reading->summary, &job.part);
+        ++reading->nextJoin;
+    }
+    reading->turns.notify_all();
+}
+
+// Reads logs, the next one not yet taken each time, until none is left.
+void ReadLogs(Reading *reading) {
+    std::unique_ptr<LineReader> reader(new LineReader());  // zeroed: its padding too
     for (;;) {
-        const char *line = nullptr;
-        size_t length = 0;
-        RowProblem problem = RowProblem::kNone;
-        LogRow row;
-        switch (ReadLine(&reader, &line, &length)) {
-        case LineResult::kEnd: return true;
-        case LineResult::kError: return false;
-        case LineResult::kTooLong: problem = RowProblem::kTooLong; break;
-        case LineResult::kPartial: problem = RowProblem::kPartial; break;
-        case LineResult::kLine: problem = ParseLogRow(line, length, &row); break;
+        size_t index;
+        {
+            std::lock_guard<std::mutex> held(reading->lock);
+            if (reading->stopped || reading->nextRead == reading->jobs.size()) return;
+            index = reading->nextRead++;
         }
-        if (problem != RowProblem::kNone) {
-            ++file->skipped;
-            ReportSkipped(problems, *file, reader.lineNumber, problem);
-            continue;
-        }
-        ++file->rows;
-        AddLogRow(summary, dayStart + row.secondOfDay, row);
+        LogJob &job = reading->jobs[index];
+        LogFile &file = reading->summary->files[index];
+        job.part.minOutageProbes = reading->summary->minOutageProbes;
+        NoteContext note = {reading, index};
+        FILE *stream = std::fopen(file.path.c_str(), "rb");
+        const bool read =
+            stream != nullptr && ScanLog(reader.get(), stream, &file, &job.part, NoteSkipped, &note);
+        const int error = errno;
+        if (stream != nullptr) std::fclose(stream);
+        std::lock_guard<std::mutex> held(reading->lock);
+        job.read = true;
+        job.failed = !read;
+        job.error = error;
+        JoinReadLogs(reading);
     }
 }
 
@@ -65,16 +146,24 @@ bool AddLogFiles(LogSummary *summary, char *const *paths, int count, FILE *probl
 }
 
 bool ReadLogFiles(LogSummary *summary, FILE *problems) {
-    for (LogFile &file : summary->files) {
-        FILE *stream = std::fopen(file.path.c_str(), "rb");
-        if (stream == nullptr || !ReadRows(summary, &file, stream, problems)) {
-            std::fprintf(problems, "vesperix-report: %s: cannot read it: %s\n", file.path.c_str(),
-                         std::strerror(errno));
-            if (stream != nullptr) std::fclose(stream);
-            return false;
+    Reading reading;
+    reading.summary = summary;
+    reading.problems = problems;
+    reading.jobs.resize(summary->files.size());
+    const size_t cores = std::max(1u, std::thread::hardware_concurrency());
+    const size_t helpers = std::min(cores, summary->files.size()) - (summary->files.empty() ? 0 : 1);
+    std::vector<std::thread> threads;
+    for (size_t i = 0; i < helpers; ++i) {
+        // Fewer threads only make it slower.
+        try {
+            threads.emplace_back(ReadLogs, &reading);
+        } catch (const std::system_error &) {
+            break;
         }
-        std::fclose(stream);
     }
+    ReadLogs(&reading);
+    for (std::thread &thread : threads) thread.join();
+    if (reading.stopped) return false;
     FinishLogSummary(summary);
     return true;
 }

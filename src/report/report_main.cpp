@@ -14,11 +14,14 @@ const char kHelp[] =
     "Reads daily logs of vesperix (YYYY-MM-DD.tsv) and reports per target: probes,\n"
     "losses, availability, round-trip times, outages and each UTC hour.\n"
     "\n"
-    "  --format text|csv|json  the form of the report on standard output (text)\n"
-    "  --min-outage N          failed probes in a row that make an outage (3)\n"
-    "  --svg FILE              also write a chart of each target to FILE\n"
-    "  -h, --help              this text\n"
-    "  --version               the version\n";
+    "  -f, --format=text|csv|json  the form of the report on standard output (text)\n"
+    "  -m, --min-outage=N          failed probes in a row that make an outage (3)\n"
+    "      --svg=FILE              also write a chart of each target to FILE\n"
+    "  -h, --help                  this text\n"
+    "  -V, --version               the version\n"
+    "\n"
+    "A long option may be cut short to any start no other shares, and takes its\n"
+    "value after \"=\" or as the next argument; \"--\" ends the options.\n";
 
 // Writes the chart to `path`. Returns false after saying why on standard
 // error, leaving no partial file.
