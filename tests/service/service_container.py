@@ -147,10 +147,10 @@ class Container:
 
 class Journal:
     """`journalctl -u UNIT -f` in the container, read as each entry comes;
-    keeps the program's own lines of the run `invocation` of the unit."""
+    keeps the lines of the unit's process `pid`."""
 
-    def __init__(self, container, unit, since, invocation):
-        self.invocation = invocation
+    def __init__(self, container, unit, since, pid):
+        self.pid = str(pid)
         self.entries = []  # (seconds since the follow began, entry)
         self.started = time.monotonic()
         self.process = subprocess.Popen(
@@ -178,8 +178,7 @@ class Journal:
             while b"\n" in self._pending:
                 line, self._pending = self._pending.split(b"\n", 1)
                 entry = json.loads(line)
-                if (entry.get("SYSLOG_IDENTIFIER") == "vesperix"
-                        and entry.get("_SYSTEMD_INVOCATION_ID") == self.invocation):
+                if entry.get("SYSLOG_IDENTIFIER") == "vesperix" and entry.get("_PID") == self.pid:
                     self.entries.append((time.monotonic() - self.started, entry))
         return True
 
