@@ -6,6 +6,7 @@ when its init is killed; see the `container` script beside this file. Every
 probe of the service stays in the container's network namespace.
 """
 
+import ctypes
 import json
 import os
 import select
@@ -18,6 +19,13 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 CONTAINER = os.path.join(HERE, "container")
 INNER_PATH = "PATH=/usr/sbin:/usr/bin:/sbin:/bin"
+
+
+def die_with_parent():
+    """Has the calling process (a child about to exec) killed when its parent
+    ends, however that ends."""
+    PR_SET_PDEATHSIG = 1
+    ctypes.CDLL(None, use_errno=True).prctl(PR_SET_PDEATHSIG, signal.SIGKILL)
 
 
 def mounts_below(folder):
@@ -60,7 +68,8 @@ class Container:
         with open(self.console, "wb") as console:
             self.process = subprocess.Popen([CONTAINER, "boot", self.root, self.name],
                                             stdout=console, stderr=subprocess.STDOUT,
-                                            stdin=subprocess.DEVNULL, start_new_session=True)
+                                            stdin=subprocess.DEVNULL, start_new_session=True,
+                                            preexec_fn=die_with_parent)
         deadline = time.monotonic() + timeout
         # The boot process execs itself into `unshare`, whose one child is the init.
         while self.init is None:
