@@ -45,6 +45,7 @@ class Container:
         self.work = tempfile.mkdtemp(prefix="vesperix-service-", dir="/var/tmp")
         self.root = os.path.join(self.work, "root")
         self.name = "vesperix-service-%d" % os.getpid()
+        self.maker = None
         self.process = None
         self.init = None
         self.console = os.path.join(self.work, "console.log")
@@ -53,8 +54,10 @@ class Container:
         """Starts debootstrap; returns its process, whose output goes to make.log."""
         self.make_log = os.path.join(self.work, "make.log")
         with open(self.make_log, "wb") as log:
-            return subprocess.Popen([CONTAINER, "make", self.root], stdout=log,
-                                    stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL)
+            self.maker = subprocess.Popen([CONTAINER, "make", self.root], stdout=log,
+                                          stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL,
+                                          start_new_session=True)
+        return self.maker
 
     def log_tail(self, path, lines=30):
         try:
@@ -94,12 +97,16 @@ class Container:
             time.sleep(0.2)
         if state != "running":
             failed = self.run(["systemctl", "--failed", "--no-legend"], check=False).stdout
-            raise AssertionError("the container's systemd is %r; failed units:\n%s" % (state, failed))
+            raise AssertionError("the container's systemd is %r; failed units:\n%s\nconsole:\n%s" % (
+                state, failed, self.log_tail(self.console)))
 
     def command(self, args):
         """`args` as run inside the container, with a clean environment."""
-        return ["nsenter", "-t", str(self.init), "-a", "env", "-i", INNER_PATH, "LANG=C.UTF-8",
-                "DEBIAN_FRONTEND=noninteractive"] + list(args)
+        # -r: the init's root. When the test itself runs in a chroot, the
+        # container's mount namespace keeps the machine's root as its own,
+        # and only the init's root is the container's.
+        return ["nsenter", "-t", str(self.init), "-a", "-r", "-w", "env", "-i", INNER_PATH,
+                "LANG=C.UTF-8", "DEBIAN_FRONTEND=noninteractive"] + list(args)
 
     def run(self, args, check=True, timeout=60):
         result = subprocess.run(self.command(args), capture_output=True, text=True,
@@ -136,6 +143,9 @@ class Container:
 
     def end(self):
         """Kills the init, so the whole container, and removes everything it left."""
+        if self.maker is not None and self.maker.poll() is None:
+            os.killpg(self.maker.pid, signal.SIGKILL)
+            self.maker.wait(timeout=30)
         if self.init is not None:
             try:
                 os.kill(self.init, signal.SIGKILL)
