@@ -58,7 +58,10 @@ Output: "ready" once the sockets are open, then one JSON line per request:
 {"flow": N, "index": I (the request's place in its flow), "source": ADDRESS,
 "identifier": ID, "sequence": SEQ, "step": STEP, "arrived": T}, where T is
 the time the request arrived on the system's monotonic clock, in seconds
-(the clock Python's time.monotonic() reads, in any namespace).
+(the clock Python's time.monotonic() reads, in any namespace); and one per
+answer sent, {"flow": N, "index": I, "answer": A (its place in the step),
+"sent": T}, T read right before the send. "sent" minus "arrived" is the
+delay the host really applied (the reply left no earlier).
 """
 
 import heapq
@@ -263,14 +266,17 @@ def serve(script, out):
     out.flush()
     end = time.monotonic() + script.seconds
     probers = {}
-    pending = []  # (due, order, packet, client)
+    pending = []  # (due, order, packet, client, what the answer was for)
     order = 0
     handled = 0
     while True:
         now = time.monotonic()
         while pending and pending[0][0] <= now:
-            _, _, packet, client = heapq.heappop(pending)
+            _, _, packet, client, answered = heapq.heappop(pending)
+            sending = time.monotonic()
             sender.sendto(packet, (client, 0))
+            out.write(json.dumps(dict(answered, sent=sending)) + "\n")
+            out.flush()
         if now >= end or (handled >= script.requests and not pending):
             return
         wait = end - now
@@ -295,10 +301,11 @@ def serve(script, out):
         probers[key][1] += 1
         handled += 1
         text, answers = script.flow(number).step(index)
-        for answer in answers:
+        for place, answer in enumerate(answers):
             order += 1
             heapq.heappush(pending, (arrived + answer["after"], order,
-                                     build_answer(answer, packet), client))
+                                     build_answer(answer, packet), client,
+                                     {"flow": number, "index": index, "answer": place}))
         out.write(json.dumps({"flow": number, "index": index, "source": client,
                               "identifier": identifier, "sequence": sequence,
                               "step": text, "arrived": arrived}) + "\n")
@@ -327,6 +334,7 @@ class EchoHost:
                                         text=True)
         test.addCleanup(self.stop)
         self.requests = []
+        self.answers = []
         self._changed = threading.Condition()
         started, _, _ = select.select([self.process.stdout], [], [], 10)
         if not started or self.process.stdout.readline() != "ready\n":
@@ -338,8 +346,9 @@ class EchoHost:
 
     def _read(self):
         for line in self.process.stdout:
+            record = json.loads(line)
             with self._changed:
-                self.requests.append(json.loads(line))
+                (self.answers if "sent" in record else self.requests).append(record)
                 self._changed.notify_all()
 
     def wait_for(self, until, timeout):
@@ -351,6 +360,17 @@ class EchoHost:
         """The requests seen from the `number`-th prober."""
         with self._changed:
             return [r for r in self.requests if r["flow"] == number]
+
+    def applied_delays(self, number, count, timeout=5):
+        """{request index: seconds from its arrival to its first answer's
+        send} for the `number`-th prober's answered requests, once `count` of
+        them are known (at most `timeout` seconds)."""
+        with self._changed:
+            self._changed.wait_for(lambda: sum(a["flow"] == number and a["answer"] == 0
+                                               for a in self.answers) >= count, timeout)
+            arrived = {r["index"]: r["arrived"] for r in self.requests if r["flow"] == number}
+            return {a["index"]: a["sent"] - arrived[a["index"]] for a in self.answers
+                    if a["flow"] == number and a["answer"] == 0}
 
     def stop(self):
         if self.process.poll() is None:

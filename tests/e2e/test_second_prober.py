@@ -1,23 +1,24 @@
 """Probers of the same host at the same time, from the same namespace: two
-monitors and iputils ping never take each other's answers."""
+monitors and a prober that is not vesperix never take each other's answers."""
 
 import re
 import unittest
 
 import echohost
 import netlab
+import prober
 
 TIMED_OUT = "Request timed-out."
 HOST_UNREACHABLE = "Destination Unreachable: Host unreachable."
 PROBES = 6
-PINGS = 20
+REQUESTS = 20
 
 # The host tells the probers apart by the order they start in. The first
 # monitor gets nothing, so any line but a timeout is an answer meant for
 # another. The second gets replies and errors 900 ms late: it then sends
-# about when the first does, and its answers arrive while the first waits
-# for a request with the same sequence number. Ping gets every other reply
-# 100 ms late, and an error in between.
+# about when the first does, and its answers arrive while the first waits.
+# The third prober, the tests' own, gets every other reply 100 ms late, and
+# an error in between.
 FLOWS = [
     ["drop"],
     {"steps": ["reply after=900", "error 3/1 after=900"], "repeat": True},
@@ -37,7 +38,8 @@ class SecondProber(netlab.NamespaceTest):
     def start(self, group_range, second_user):
         client = netlab.Namespace(self)
         client.sysctl("net.ipv4.ping_group_range", group_range)
-        _, host = echohost.scripted_host(self, client, {"flows": FLOWS, "requests": 2 * PROBES + PINGS,
+        _, host = echohost.scripted_host(self, client, {"flows": FLOWS,
+                                                        "requests": 2 * PROBES + REQUESTS,
                                                         "seconds": 40})
         program = netlab.program_copy(self)
         monitors = []
@@ -46,8 +48,11 @@ class SecondProber(netlab.NamespaceTest):
                                            user=user, program=program))
             # The next prober starts once this one's first request is in.
             self.assertTrue(host.wait_for(lambda seen: len(seen) > number, 5))
-        ping = netlab.Ping(self, client, echohost.HOST_ADDRESS, PINGS, interval=0.3)
-        return client, monitors, ping
+        # A raw socket's identifier is its own pick: not one the host has seen.
+        seen = [request["identifier"] for request in host.requests]
+        third = prober.Prober(self, client, echohost.HOST_ADDRESS, REQUESTS, interval=0.3,
+                              avoid=seen)
+        return client, monitors, third
 
     def test_no_prober_takes_anothers_answers(self):
         started = {name: self.start(group_range, user)
@@ -55,10 +60,10 @@ class SecondProber(netlab.NamespaceTest):
         # While all of them run: the socket kinds are the ones meant.
         sockets = {name: {kind: len(client.sockets(kind)) for kind in ("raw", "icmp")}
                    for name, (client, _, _) in started.items()}
-        for name, (client, monitors, ping) in started.items():
+        for name, (client, monitors, third) in started.items():
             with self.subTest(sockets=name):
                 self.assertEqual(sockets[name], SETUPS[name][2])
-                times, odd = ping.wait(30)
+                found = third.wait(30)
                 first, second = monitors
                 self.assertTrue(first.read_lines(lambda lines: len(lines) >= PROBES, 20),
                                 first.lines)
@@ -74,14 +79,17 @@ class SecondProber(netlab.NamespaceTest):
                     match = re.fullmatch(r"(\d+)ms", line)
                     self.assertIsNotNone(match, second_lines)
                     self.assertGreaterEqual(int(match.group(1)), 900, second_lines)
-                # Ping took the odd sequence numbers' replies, on time, and
-                # nothing else.
-                self.assertEqual((sorted(times), odd), (list(range(1, PINGS + 1, 2)), 0), ping.output)
-                for sequence, milliseconds in times.items():
-                    self.assertGreaterEqual(milliseconds, 100, ping.output)
-                    self.assertLess(milliseconds, 200, ping.output)
-                self.assertEqual(ping.output.count("Destination Host Unreachable"), PINGS // 2,
-                                 ping.output)
+                # The third took one reply to each odd sequence number, on
+                # time, one error to each even one, and nothing else.
+                self.assertEqual(found["odd"], [], found)
+                self.assertEqual(sorted(found["replies"]), list(range(1, REQUESTS + 1, 2)), found)
+                for times in found["replies"].values():
+                    self.assertEqual(len(times), 1, found)
+                    self.assertGreaterEqual(times[0], 100, found)
+                    self.assertLess(times[0], 200, found)
+                self.assertEqual(found["errors"], {sequence: [[3, 1]]
+                                                   for sequence in range(2, REQUESTS + 1, 2)},
+                                 found)
 
 
 if __name__ == "__main__":
