@@ -252,9 +252,10 @@ bool ReadPacket(const EchoSocket &echo, const EchoRequestKey &key, unsigned char
     return true;
 }
 
-// Waits until `start + timeout` for the answer to the request `key` describes.
-DWORD AwaitAnswer(EchoSocket &echo, const EchoRequestKey &key, int64_t start, DWORD timeout,
-                  LPVOID replyBuffer) {
+// Waits until `start + timeout` for the answer to the request `key` describes,
+// sent at `start` on the monotonic clock and `startWall` on the wall clock.
+DWORD AwaitAnswer(EchoSocket &echo, const EchoRequestKey &key, int64_t start, int64_t startWall,
+                  DWORD timeout, LPVOID replyBuffer) {
     const int64_t deadline = start + static_cast<int64_t>(timeout) * 1000000;
     unsigned char packet[kReceiveSize];
     for (;;) {
@@ -292,7 +293,8 @@ DWORD AwaitAnswer(EchoSocket &echo, const EchoRequestKey &key, int64_t start, DW
             // The wall clock first: a pause between the two readings can only
             // lengthen the round trip, never shorten it.
             int64_t readWall = ClockNanoseconds(CLOCK_REALTIME);
-            int64_t elapsed = ElapsedAtArrival(start, MonotonicNanoseconds(), readWall, arrival);
+            int64_t elapsed =
+                ElapsedAtArrival(start, startWall, MonotonicNanoseconds(), readWall, arrival);
             if (elapsed >= deadline - start) return Fail(IP_REQ_TIMED_OUT);
             if (meaning.verdict == PacketVerdict::kError) return Fail(meaning.status);
             if (meaning.verdict != PacketVerdict::kReply) continue;
@@ -363,12 +365,15 @@ ECHO_EXPORT DWORD IcmpSendEcho(HANDLE handle, IPAddr destination, LPVOID request
     struct sockaddr_in target {};
     target.sin_family = AF_INET;
     target.sin_addr.s_addr = destination;
+    // The monotonic clock first, as at the read: a pause between the two
+    // readings then shows as the wall clock running behind, within the slack.
     int64_t start = MonotonicNanoseconds();
+    int64_t startWall = ClockNanoseconds(CLOCK_REALTIME);
     if (sendto(echo->fd, request, length, 0, reinterpret_cast<sockaddr *>(&target),
                sizeof target) < 0) {
         return Fail(StatusForSendError(errno));
     }
-    return AwaitAnswer(*echo, key, start, timeout, replyBuffer);
+    return AwaitAnswer(*echo, key, start, startWall, timeout, replyBuffer);
 }
 
 ECHO_EXPORT BOOL IcmpCloseHandle(HANDLE handle) {
