@@ -75,14 +75,13 @@ void OpenDailyLog(const SYSTEMTIME &stamp, DailyLog *log) {
 void AppendLogRow(DailyLog *log, const SYSTEMTIME &stamp, const char *target,
                   const ProbeOutcome &outcome) {
     if (log->file == nullptr) return;
-    // A row written on from a fragment would be lost with it. Several
-    // monitors may find the same fragment: under the lock they all take, only
-    // the first still finds it and ends it. Without the lock, ending it twice
-    // (an empty line) is still better than a lost row.
-    if (EndsInsideLine(log->file)) {
-        LockAppendFile(log->file);
-        if (EndsInsideLine(log->file)) std::fputs("\r\n", log->file);
-    }
+    // A row written on from a fragment would be lost with it. Every monitor
+    // checks and writes under the same lock, held until the close has written
+    // the row: so a long row still being written is never taken for a
+    // fragment, and of several monitors only the first ends one. Without the
+    // lock, ending a line twice (an empty line) is still better than a lost row.
+    LockAppendFile(log->file);
+    if (EndsInsideLine(log->file)) std::fputs("\r\n", log->file);
     WriteRow(log->file, stamp, target, outcome);
 }
 

@@ -45,7 +45,8 @@ struct LogHealth {
 // the cycle goes on without a row.
 void OpenDailyLog(const SYSTEMTIME &stamp, DailyLog *log);
 
-// Appends the row for `outcome` to the open log. A row always starts a line
+// Appends the row for `outcome` to the open log, under the lock that every
+// monitor writing the file takes until its close. A row always starts a line
 // of its own: when the file ends inside a line (a write cut short by a full
 // disk, say), a line end comes first, in the same write. Writes nothing when
 // the log could not be opened.

@@ -40,7 +40,8 @@ bool ReadLastByte(FILE *file, unsigned char *byte);
 
 // Takes the one lock on `file` (from OpenAppendFile) that every monitor
 // appending to it takes the same way, waiting about 100 ms at most; it ends
-// when the file is closed. Returns false when it could not be had.
+// once CloseAppendFile has written what the stream holds. Returns false when
+// it could not be had.
 bool LockAppendFile(FILE *file);
 
 // Closes `file` (from OpenAppendFile), writing out what its stream still
