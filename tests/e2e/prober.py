@@ -9,7 +9,8 @@ then picks the identifier), otherwise a raw one (root only).
 
     python3 prober.py JSON      (JSON: {"address": ..., "count": N,
                                  "interval": S, "identifier": ID or null,
-                                 "avoid": [ID, ...], "source": ADDRESS or null})
+                                 "avoid": [ID, ...], "source": ADDRESS or null,
+                                 "zeros": false})
 
 prints "ready" once its socket is open, then one JSON object at its end (1 s
 after its last request):
@@ -18,8 +19,10 @@ after its last request):
      "replies": {SEQ: [milliseconds, ...]}, "errors": {SEQ: [[TYPE, CODE], ...]},
      "odd": [what carried its identifier but answered none of its requests]}
 
-Times run from the send to the kernel's stamp of the answer's arrival. From a
-test, `Prober` starts it in a namespace and reads that object.
+Times run from the send to the kernel's stamp of the answer's arrival. Each
+request's payload names its sequence number, or, with "zeros", it is 32 zero
+bytes, as vesperix sends. From a test, `Prober` starts it in a namespace and
+reads that object.
 """
 
 import json
@@ -49,13 +52,16 @@ def checksum(data):
     return ~total & 0xFFFF
 
 
-def payload(sequence):
-    """Each request's own payload, so that a reply to another can't pass for it."""
+def payload(sequence, zeros=False):
+    """Each request's own payload, so that a reply to another can't pass for
+    it; or vesperix's."""
+    if zeros:
+        return bytes(PAYLOAD_SIZE)
     return (b"vx-prober-%05d-" % sequence).ljust(PAYLOAD_SIZE, b".")
 
 
-def echo_request(identifier, sequence):
-    body = payload(sequence)
+def echo_request(identifier, sequence, zeros):
+    body = payload(sequence, zeros)
     header = struct.pack("!BBHHH", ECHO_REQUEST, 0, 0, identifier, sequence)
     return struct.pack("!BBHHH", ECHO_REQUEST, 0, checksum(header + body), identifier,
                        sequence) + body
@@ -137,6 +143,7 @@ def probe(options, out):
     out.write("ready\n")
     out.flush()
     address, count, interval = options["address"], int(options["count"]), float(options["interval"])
+    zeros = bool(options.get("zeros"))
     sent = {}
     replies, errors, odd = {}, {}, []
     start = time.monotonic()
@@ -147,7 +154,7 @@ def probe(options, out):
         if sequence < count and now >= start + sequence * interval:
             sequence += 1
             sent[sequence] = time.time()
-            sock.sendto(echo_request(identifier, sequence), (address, 0))
+            sock.sendto(echo_request(identifier, sequence, zeros), (address, 0))
             continue
         if now >= end:
             break
@@ -172,20 +179,20 @@ def probe(options, out):
         if kind == "datagram":
             queued = read_queued_error(sock, identifier)
             while queued is not None:
-                record(queued, time.time(), sent, replies, errors, odd)
+                record(queued, time.time(), sent, replies, errors, odd, zeros)
                 queued = read_queued_error(sock, identifier)
         if found is not None:
-            record(found, stamp, sent, replies, errors, odd)
+            record(found, stamp, sent, replies, errors, odd, zeros)
     out.write(json.dumps({"socket": kind, "identifier": identifier, "replies": replies,
                           "errors": errors, "odd": odd}) + "\n")
     out.flush()
 
 
-def record(found, stamp, sent, replies, errors, odd):
+def record(found, stamp, sent, replies, errors, odd, zeros):
     what, sequence, detail = found
     if sequence not in sent:
         odd.append([what, sequence])
-    elif what == "reply" and detail == payload(sequence):
+    elif what == "reply" and detail == payload(sequence, zeros):
         replies.setdefault(sequence, []).append(round((stamp - sent[sequence]) * 1000, 3))
     elif what == "error":
         errors.setdefault(sequence, []).append(detail)
@@ -197,9 +204,10 @@ class Prober:
     """The prober, running in `namespace` until its count is done."""
 
     def __init__(self, test, namespace, address, count, interval=1.0, identifier=None, avoid=(),
-                 source=None):
+                 source=None, zeros=False):
         options = {"address": address, "count": count, "interval": interval,
-                   "identifier": identifier, "avoid": list(avoid), "source": source}
+                   "identifier": identifier, "avoid": list(avoid), "source": source,
+                   "zeros": zeros}
         command = namespace.command([sys.executable, os.path.abspath(__file__),
                                      json.dumps(options)])
         self.process = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,

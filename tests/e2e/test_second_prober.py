@@ -92,5 +92,57 @@ class SecondProber(netlab.NamespaceTest):
                                  found)
 
 
+class SequenceStart(netlab.NamespaceTest):
+    """Raw sockets see every reply in their namespace: the identifier and the
+    sequence number together tell a monitor's own replies apart."""
+
+    def test_raw_sockets_start_their_sequence_numbers_at_random(self):
+        client = netlab.client_namespace(self, "raw")
+        _, host = echohost.scripted_host(self, client, {"other": {"steps": ["reply"],
+                                                                  "repeat": True},
+                                                        "requests": 4 * 3, "seconds": 20})
+        for _ in range(4):
+            netlab.Monitor(self, client, [echohost.HOST_ADDRESS], terminal=True)
+        self.assertTrue(host.wait_for(lambda seen: len(seen) >= 4 * 3, 15), host.requests)
+        flows = {}
+        for request in host.requests:
+            flows.setdefault(request["flow"], []).append(request["sequence"])
+        # Four monitors drew four identifiers (two alike: 6 in 65536).
+        self.assertEqual(len(flows), 4, host.requests)
+        for sequences in flows.values():
+            self.assertEqual(sequences, [(sequences[0] + n) % 0x10000 for n in range(3)])
+        starts = [sequences[0] for sequences in flows.values()]
+        self.assertGreater(len(set(starts)), 1, starts)
+        self.assertNotEqual(starts, [1] * 4)
+
+    def test_a_prober_with_the_same_identifier_counting_from_1_is_not_answered_to(self):
+        # What a second monitor with the same identifier would do, were the
+        # sequence numbers counted from 1: the same payload and the same
+        # numbers at the same time, from a second address of the namespace.
+        # Its replies arrive 100 ms in while the monitor waits for an answer
+        # that never comes.
+        client = netlab.client_namespace(self, "raw")
+        script = {"flows": [["drop"], {"steps": ["reply after=100"], "repeat": True}],
+                  "requests": 2 * PROBES, "seconds": 30}
+        _, host = echohost.scripted_host(self, client, script)
+        device = netlab.run(client.command(["ip", "-o", "link", "show", "type", "veth"]))
+        name = device.stdout.split(":")[1].strip().split("@")[0]
+        netlab.run(client.command(["ip", "addr", "add", "10.77.0.3/24", "dev", name]))
+        monitor = netlab.Monitor(self, client, [echohost.HOST_ADDRESS], terminal=True)
+        self.assertTrue(host.wait_for(lambda seen: len(seen) >= 1, 5))
+        first = host.requests[0]
+        # The monitor times out, so it sends every 2 s.
+        twin = prober.Prober(self, client, echohost.HOST_ADDRESS, PROBES, interval=2.0,
+                             identifier=first["identifier"], source="10.77.0.3", zeros=True)
+        found = twin.wait(30)
+        self.assertTrue(monitor.read_lines(lambda lines: len(lines) >= PROBES, 20), monitor.lines)
+        self.assertEqual(sorted(found["replies"]), list(range(1, PROBES + 1)), found)
+        own = [request["sequence"] for request in host.flow(0)]
+        # Should the random start fall among the twin's numbers (about 1 in
+        # 5000), one of the twin's replies would be taken.
+        self.assertEqual([text for _, text in monitor.lines[:PROBES]], [TIMED_OUT] * PROBES,
+                         "the monitor's sequence numbers: %r" % own)
+
+
 if __name__ == "__main__":
     unittest.main()
