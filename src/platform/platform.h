@@ -35,8 +35,8 @@ void DescribeSystemError(DWORD code, char *out, size_t size);
 FILE *OpenAppendFile(const char *path);
 
 // Reads the byte the file `file` (from OpenAppendFile) ends in now into
-// `byte`. Returns false when the file is empty or its end can't be read.
-bool ReadLastByte(FILE *file, unsigned char *byte);
+// `last`. Returns false when the file is empty or its end can't be read.
+bool ReadLastByte(FILE *file, unsigned char *last);
 
 // Takes the one lock on `file` (from OpenAppendFile) that every monitor
 // appending to it takes the same way, waiting about 100 ms at most; it ends

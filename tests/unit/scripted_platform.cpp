@@ -151,10 +151,10 @@ FILE *OpenAppendFile(const char *path) {
     return file;
 }
 
-bool ReadLastByte(FILE *, unsigned char *byte) {
+bool ReadLastByte(FILE *, unsigned char *last) {
     std::string bytes = ScriptedFile(openLog);
     if (bytes.empty()) return false;
-    *byte = static_cast<unsigned char>(bytes.back());
+    *last = static_cast<unsigned char>(bytes.back());
     return true;
 }
 

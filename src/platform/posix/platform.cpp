@@ -109,11 +109,11 @@ FILE *OpenAppendFile(const char *path) {
     return file;
 }
 
-bool ReadLastByte(FILE *file, unsigned char *byte) {
+bool ReadLastByte(FILE *file, unsigned char *last) {
     int fd = fileno(file);
     struct stat status {};
     if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) || status.st_size <= 0) return false;
-    return pread(fd, byte, 1, status.st_size - 1) == 1;
+    return pread(fd, last, 1, status.st_size - 1) == 1;
 }
 
 bool LockAppendFile(FILE *file) {

@@ -91,18 +91,18 @@ DWORD StreamError() {
 
 }  // namespace
 
-bool ReadLastByte(FILE *file, unsigned char *byte) {
+bool ReadLastByte(FILE *file, unsigned char *last) {
     HANDLE handle = HandleOf(file);
     LARGE_INTEGER size;
     if (handle == INVALID_HANDLE_VALUE || !GetFileSizeEx(handle, &size) || size.QuadPart <= 0) {
         return false;
     }
-    ULONGLONG last = static_cast<ULONGLONG>(size.QuadPart - 1);
+    ULONGLONG end = static_cast<ULONGLONG>(size.QuadPart - 1);
     OVERLAPPED at = {};
-    at.Offset = static_cast<DWORD>(last);
-    at.OffsetHigh = static_cast<DWORD>(last >> 32);
+    at.Offset = static_cast<DWORD>(end);
+    at.OffsetHigh = static_cast<DWORD>(end >> 32);
     DWORD got = 0;
-    return ReadFile(handle, byte, 1, &got, &at) && got == 1;
+    return ReadFile(handle, last, 1, &got, &at) && got == 1;
 }
 
 bool LockAppendFile(FILE *file) {
