@@ -35,21 +35,13 @@ import subprocess
 import sys
 import time
 
-SO_TIMESTAMPNS = 35  # Linux; Python's socket module does not name it
+from echohost import SO_TIMESTAMPNS, checksum
+
 IP_RECVERR = 11
 ECHO_REPLY, ECHO_REQUEST = 0, 8
 ERROR_TYPES = (3, 4, 11, 12)
 PAYLOAD_SIZE = 32
 TIMEOUT = 1.0
-
-
-def checksum(data):
-    if len(data) % 2:
-        data += b"\0"
-    total = sum(struct.unpack("!%dH" % (len(data) // 2), data))
-    while total >> 16:
-        total = (total & 0xFFFF) + (total >> 16)
-    return ~total & 0xFFFF
 
 
 def payload(sequence, zeros=False):
