@@ -13,7 +13,7 @@ then picks the identifier), otherwise a raw one (root only).
                                  "zeros": false})
 
 prints "ready" once its socket is open, then one JSON object at its end (1 s
-after its last request):
+after its last request), and keeps its socket until its standard input ends:
 
     {"socket": "raw" or "datagram", "identifier": ID,
      "replies": {SEQ: [milliseconds, ...]}, "errors": {SEQ: [[TYPE, CODE], ...]},
@@ -178,6 +178,8 @@ def probe(options, out):
     out.write(json.dumps({"socket": kind, "identifier": identifier, "replies": replies,
                           "errors": errors, "odd": odd}) + "\n")
     out.flush()
+    # A test counts the namespace's sockets while all its probers run.
+    select.select([sys.stdin], [], [], 60)
 
 
 def record(found, stamp, sent, replies, errors, odd, zeros):
@@ -202,7 +204,7 @@ class Prober:
                    "zeros": zeros}
         command = namespace.command([sys.executable, os.path.abspath(__file__),
                                      json.dumps(options)])
-        self.process = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+        self.process = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                         stderr=subprocess.PIPE, text=True)
         test.addCleanup(self._kill)
         started, _, _ = select.select([self.process.stdout], [], [], 10)
@@ -212,7 +214,8 @@ class Prober:
             test.fail("the prober did not start: " + err)
 
     def wait(self, timeout):
-        """Waits for the end; returns its findings, sequence numbers as ints."""
+        """Ends its standard input and waits for the end; returns its
+        findings, sequence numbers as ints."""
         out, err = self.process.communicate(timeout=timeout)
         if self.process.returncode != 0:
             raise AssertionError("the prober failed: " + err)
@@ -225,8 +228,8 @@ class Prober:
         if self.process.poll() is None:
             self.process.kill()
         self.process.wait(timeout=10)
-        self.process.stdout.close()
-        self.process.stderr.close()
+        for stream in (self.process.stdin, self.process.stdout, self.process.stderr):
+            stream.close()
 
 
 if __name__ == "__main__":

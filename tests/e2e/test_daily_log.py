@@ -311,6 +311,8 @@ class FullDisk(netlab.NamespaceTest):
         with open(os.path.join(view, day), "rb") as log:
             fragment = log.read()[len(before):]
         self.assertEqual(len(fragment), 10)
+        # Every cycle before the last line seen now met the full disk.
+        failed = [len(monitor.lines) - 1 for monitor in monitors]
         os.remove(os.path.join(view, "filler"))
         for monitor in monitors:
             count = len(monitor.lines)
@@ -327,14 +329,14 @@ class FullDisk(netlab.NamespaceTest):
         self.assertTrue(data.startswith(before + fragment + b"\r\n"), data[len(before):][:200])
         self.assertRegex(fragment, rb"^\d\d:\d\d:\d\d\tw$")
         rows = rows_of(self, data[len(before + fragment) + 2:])
-        for target, monitor, (status, out, err) in zip(targets, monitors, outputs):
+        for target, lost, (status, out, err) in zip(targets, failed, outputs):
             with self.subTest(target=target):
                 self.assertEqual(status, 0)
                 probes = probe_lines(self, out)
                 self.assertEqual(set(probes), {"Destination is invalid."})
                 own = [row for row in rows if row[1] == target]
                 self.assertGreaterEqual(len(own), 3)
-                self.assertLessEqual(len(own), len(probes) - 3)
+                self.assertLessEqual(len(own), len(probes) - lost)
                 times = [row[0] for row in own]
                 self.assertEqual(times, sorted(times))
                 self.assertEqual(err.splitlines(), [
@@ -409,12 +411,12 @@ class ClockSteps(netlab.NamespaceTest):
                             seen.append(datetime.datetime.strptime(
                                 name[:10] + " " + at.decode(), "%Y-%m-%d %H:%M:%S"))
                 self.assertEqual(len(seen), len(probes))
-                # A phase's times run from its setting (libfaketime may start
-                # it up to a second early) for as long as it lasted.
-                slack = datetime.timedelta(seconds=2)
-                bounds = [(moment - slack, moment + datetime.timedelta(seconds=until - since) + slack)
-                          for (moment, since), until in zip(phases, [p[1] for p in phases[1:]] +
-                                                            [ended])]
+                # A phase's times run from its setting on (libfaketime may
+                # start it a second early, and counts from the program's start
+                # at first); the phases lie an hour and a day apart.
+                bounds = [(moment - datetime.timedelta(seconds=2),
+                           moment + datetime.timedelta(seconds=ended - since + 5))
+                          for moment, since in phases]
                 phase_of = []
                 for moment in seen:
                     found = [n for n, (low, high) in enumerate(bounds) if low <= moment <= high]
@@ -425,10 +427,14 @@ class ClockSteps(netlab.NamespaceTest):
                 self.assertEqual(sorted(set(phase_of)), [0, 1, 2], phase_of)
                 in_31st = [p for p in phase_of if p != 1]
                 self.assertEqual(in_31st, sorted(in_31st))
+                # Within a phase the times follow the clock: a cycle takes
+                # 1.2 s, so each row is 1 or 2 seconds after the one before.
                 for phase in range(3):
                     times = [m for m, p in zip(seen, phase_of) if p == phase]
                     self.assertGreaterEqual(len(times), 2, phase_of)
-                    self.assertEqual(times, sorted(times))
+                    steps = [(later - earlier).total_seconds()
+                             for earlier, later in zip(times, times[1:])]
+                    self.assertTrue(all(step in (1, 2) for step in steps), (phase, times))
 
 
 class ManyWriters(netlab.NamespaceTest):
