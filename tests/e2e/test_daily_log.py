@@ -1,6 +1,7 @@
 """The daily log from the outside: one file per UTC day in the working folder,
-one whole row per probe, and probing that goes on when the file can't be
-written."""
+one whole row per probe that never goes on from a fragment, rows that follow
+the wall clock wherever it steps, and probing that goes on, said once, when
+the file can't be written."""
 
 import datetime
 import errno
