@@ -236,6 +236,10 @@ class Unwritable(netlab.NamespaceTest):
                                  "No space left on device"),
             "folder in the file's place": ("mkdir logs; mkdir logs/" + today + "; cd logs",
                                            "Is a directory"),
+            # Rows that no reader takes would fill the pipe and then hold up
+            # the monitor for good.
+            "FIFO without a reader in the file's place": (
+                "mkdir logs; mkfifo logs/" + today + "; cd logs", "No such device or address"),
         }
         monitors = {}
         for name, (setup, _) in cases.items():
@@ -255,6 +259,8 @@ class Unwritable(netlab.NamespaceTest):
                 m.process.pid, ["mount", "-o", "remount,bind,rw", os.path.join(m.cwd, "logs")])),
             "full file system": lambda m: os.remove(os.path.join(logs(m), "filler")),
             "folder in the file's place": lambda m: os.rmdir(os.path.join(logs(m), today)),
+            "FIFO without a reader in the file's place":
+                lambda m: os.remove(os.path.join(logs(m), today)),
         }
         for name, monitor in monitors.items():
             mend[name](monitor)

@@ -90,16 +90,36 @@ void DescribeSystemError(DWORD code, char *out, size_t size) {
     snprintf(out, size, "%s", strerror_r(static_cast<int>(code), text, sizeof text));
 }
 
+namespace {
+
+// Opens `path` write-only for appending, as any file but a regular one is.
+// O_NONBLOCK only keeps a FIFO in the file's place from holding up the open
+// until a reader comes (it fails instead); writes block as usual.
+int OpenWriteOnly(const char *path, int flags) {
+    int fd = open(path, O_WRONLY | flags, 0666);
+    if (fd >= 0) fcntl(fd, F_SETFL, O_APPEND);
+    return fd;
+}
+
+}  // namespace
+
 FILE *OpenAppendFile(const char *path) {
     // O_APPEND makes each write land whole at the end, even with other writers.
-    // O_NONBLOCK only keeps a FIFO in the file's place from holding up the
-    // open until a reader comes; writes block as usual. Reading is only for
-    // the file's last byte: a file this user may not read is still written.
+    // Reading is only for the last byte of a regular file, on which O_NONBLOCK
+    // changes nothing: a file this user may not read is still written, and
+    // anything else is opened write-only, since a FIFO opened for reading too
+    // would swallow rows that nobody reads, and a row longer than its buffer
+    // would hold up the monitor for good.
     const int flags = O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK;
     int fd = open(path, O_RDWR | flags, 0666);
-    if (fd < 0 && errno == EACCES) fd = open(path, O_WRONLY | flags, 0666);
+    struct stat status {};
+    if (fd >= 0 && (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode))) {
+        close(fd);
+        fd = OpenWriteOnly(path, flags);
+    } else if (fd < 0 && errno == EACCES) {
+        fd = OpenWriteOnly(path, flags);
+    }
     if (fd < 0) return nullptr;
-    fcntl(fd, F_SETFL, O_APPEND);
     FILE *file = fdopen(fd, "ab");
     if (file == nullptr) {
         int error = errno;
