@@ -53,12 +53,14 @@ RUN_LIMIT_S = 600              # the whole run, at most
 # leanest prober (send, wait, receive, write); the daily log and the pause
 # may add 8 (open, the descriptor's flags, write, close, the pause, the
 # datagram socket's error queue), and what keeps rows from being glued to a
-# fragment 3 more.
+# fragment 3 more: the lock, the file's size and its last byte. (Its check
+# of the file's kind at open takes the place of a flags call.)
 CALLS_TARGET = 4 + 8 + 3
 CPU_TARGET_S = 1e-3            # a thousandth of a core at a probe a second
 MEMORY_TARGET_KIB = 1800
 # The system calls that keep rows from being glued to a fragment: the
-# writers' lock, the size of the day's file, and its last byte.
+# file's kind at open and its size (both fstat), the writers' lock, and its
+# last byte.
 CHECK_CALLS = ("flock", "newfstatat", "pread64")
 
 PROBE_LINE = re.compile(r"\d+ms|Request timed-out\.|.*\.$")
@@ -501,7 +503,7 @@ def table(f):
         *both(lambda k: ("heap stream", k), count), "counted apart", "shown")
     check = lambda k: "%.1f calls, %.1f µs" % (  # noqa: E731
         f[("check calls", k, False)], f[("check time", k, False)] * 1e6)
-    row("no-glue means per cycle (lock, file size, last byte)", *[check(k) for k in KINDS],
+    row("no-glue means per cycle (file kind, lock, size, last byte)", *[check(k) for k in KINDS],
         "counted in the rows above", "shown")
     within = "{:+.0f} ms".format
     row("RTT minus floor(the host's own delay), worst delay",
