@@ -362,8 +362,8 @@ class ClockSteps(netlab.NamespaceTest):
         # reading; their monotonic clock is the system's.
         clock = os.path.join(folder(self), "clock")
         start = datetime.datetime(2026, 12, 31, 0, 0, 30)
-        with open(clock, "w") as spec:
-            spec.write(start.strftime("@%Y-%m-%d %H:%M:%S"))
+        with open(clock, "w") as setting:
+            setting.write(start.strftime("@%Y-%m-%d %H:%M:%S"))
         preload = ["env", "TZ=UTC", "LD_PRELOAD=" + LIBFAKETIME, "FAKETIME_TIMESTAMP_FILE=" + clock,
                    "FAKETIME_NO_CACHE=1", "FAKETIME_DONT_FAKE_MONOTONIC=1",
                    "ASAN_OPTIONS=verify_asan_link_order=0"]
@@ -385,8 +385,8 @@ class ClockSteps(netlab.NamespaceTest):
                                 monitor.lines)
             now = phases[-1][0] + datetime.timedelta(seconds=time.monotonic() - phases[-1][1])
             moment = (now + step).replace(microsecond=0)
-            with open(clock + ".new", "w") as spec:
-                spec.write(moment.strftime("@%Y-%m-%d %H:%M:%S"))
+            with open(clock + ".new", "w") as setting:
+                setting.write(moment.strftime("@%Y-%m-%d %H:%M:%S"))
             os.replace(clock + ".new", clock)
             phases.append((moment, time.monotonic()))
         for _, _, monitor in runs:
