@@ -42,16 +42,17 @@ void ReportOutcome(const ProbeOutcome &outcome) {
 }
 
 // One probe cycle: the time reading, one echo request, its console line and
-// its row in the day's log, which is held open only while the cycle runs.
-void RunProbeCycle(HANDLE echo, const char *target, EchoReplyBuffer *buffer) {
+// its row in the day's log, which is held open only while the cycle runs;
+// `health` carries whether the rows reach the log from cycle to cycle.
+void RunProbeCycle(HANDLE echo, const char *target, EchoReplyBuffer *buffer, LogHealth *health) {
     SYSTEMTIME now;
     GetSystemTime(&now);
-    char logBuffer[kLogBufferSize];
-    FILE *log = OpenDailyLog(now, logBuffer);
+    DailyLog log;
+    OpenDailyLog(now, &log);
     ProbeOutcome outcome = SendProbe(echo, target, buffer);
     ReportOutcome(outcome);
-    AppendLogRow(log, now, target, outcome);
-    CloseDailyLog(log);
+    AppendLogRow(&log, now, target, outcome);
+    CloseDailyLog(&log, health);
 }
 
 // Says on standard error why monitoring can't start.
@@ -95,8 +96,9 @@ int MonitorMain(int argc, char **argv) {
         return 2;
     }
     EchoReplyBuffer buffer = {};
+    LogHealth health = {false};
     while (BeginProbeCycle()) {
-        RunProbeCycle(echo, target, &buffer);
+        RunProbeCycle(echo, target, &buffer, &health);
         EndProbeCycle();
         Sleep(kPauseMs);
     }

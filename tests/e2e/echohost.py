@@ -31,7 +31,10 @@ program. Probers are numbered in the order their first requests arrive.
 FLOW is a list of STEPs, the first for the prober's first request, and so on;
 or an object {"steps": [STEP, ...], "repeat": true, "then": STEP}: with
 "repeat" the list starts again after its end, otherwise each request past
-the end gets "then" (default "drop").
+the end gets "then" (default "drop"); or {"random": {"seed": N, "errors":
+[ANSWER, ...], "forgeries": [ANSWER, ...], "strangers": [ANSWER, ...]}}:
+each request gets one of the BEHAVIOURS below at random, the same ones for
+the same seed, every time and on every machine.
 
 STEP is what one request gets: "drop" (nothing), or one or more ANSWERs
 joined by ";", each sent at its own time:
@@ -56,14 +59,19 @@ Examples: every third request dropped is {"steps": ["reply", "reply", "drop"],
 
 Output: "ready" once the sockets are open, then one JSON line per request:
 {"flow": N, "index": I (the request's place in its flow), "source": ADDRESS,
-"identifier": ID, "sequence": SEQ, "step": STEP, "arrived": T}, where T is
+"identifier": ID, "sequence": SEQ, "step": STEP, "arrived": T}, with
+"behaviour": its name when the flow is random, where T is
 the time the request arrived on the system's monotonic clock, in seconds
-(the clock Python's time.monotonic() reads, in any namespace).
+(the clock Python's time.monotonic() reads, in any namespace); and one per
+answer sent, {"flow": N, "index": I, "answer": A (its place in the step),
+"sent": T}, T read right before the send. "sent" minus "arrived" is the
+delay the host really applied (the reply left no earlier).
 """
 
 import heapq
 import json
 import os
+import random
 import select
 import socket
 import struct
@@ -151,10 +159,68 @@ class Flow:
         return self.then
 
 
+# What a random flow does to a request, and how often (weights out of 100):
+# "errors" are ICMP errors, "forgeries" answers that are no answer to it,
+# "strangers" answers for another identifier. Delays in ms; a reply before
+# 800 ms is in time, one after 1100 ms late.
+BEHAVIOURS = [
+    ("answer", 30), ("late", 8), ("drop", 8), ("duplicate", 8), ("forgery, then answer", 10),
+    ("forgery", 5), ("error", 20), ("stranger", 6), ("stranger, then answer", 5),
+]
+
+
+class RandomFlow:
+    def __init__(self, given):
+        self.seed = int(given["seed"])
+        self.lists = {name: list(given.get(name, [])) for name in ("errors", "forgeries",
+                                                                   "strangers")}
+        for name, texts in self.lists.items():
+            if not texts:
+                raise ScriptError("a random flow needs %s" % name)
+            for text in texts:
+                parse_step(text)
+
+    def behaviour(self, index):
+        """(name, STEP) for the request at `index`, from the seed and the index alone."""
+        pick = random.Random("%d/%d" % (self.seed, index))
+        name = pick.choices([b for b, _ in BEHAVIOURS], [w for _, w in BEHAVIOURS])[0]
+        soon = lambda: pick.uniform(0.0, 400.0)  # noqa: E731
+
+        def reply(after):
+            return "reply after=%.1f" % after
+
+        def one(kind, after):
+            return "%s after=%.1f" % (pick.choice(self.lists[kind]), after)
+        first = soon()
+        second = first + pick.uniform(1.0, 400.0)
+        steps = {
+            "answer": lambda: reply(pick.uniform(0.0, 800.0)),
+            "late": lambda: reply(pick.uniform(1100.0, 2600.0)),
+            "drop": lambda: "drop",
+            "duplicate": lambda: "%s; %s" % (reply(first), reply(second)),
+            "forgery, then answer": lambda: "%s; %s" % (one("forgeries", first), reply(second)),
+            "forgery": lambda: one("forgeries", first),
+            "error": lambda: one("errors", pick.uniform(0.0, 800.0)),
+            "stranger": lambda: one("strangers", first),
+            "stranger, then answer": lambda: "%s; %s" % (one("strangers", first), reply(second)),
+        }
+        return name, steps[name]()
+
+    def step(self, index):
+        text = self.behaviour(index)[1]
+        return text, parse_step(text)
+
+
+def make_flow(given):
+    if isinstance(given, dict) and "random" in given:
+        return RandomFlow(given["random"])
+    return Flow(given)
+
+
 class Script:
     def __init__(self, given):
-        self.flows = [Flow(flow) for flow in given.get("flows", [])]
-        self.other = Flow(given.get("other", []))
+        self.flows = [make_flow(flow) for flow in given.get("flows", [])]
+        self.other = make_flow(given.get("other", []))
         self.requests = int(given.get("requests", 100))
         self.seconds = float(given.get("seconds", 60))
 
@@ -263,14 +329,17 @@ def serve(script, out):
     out.flush()
     end = time.monotonic() + script.seconds
     probers = {}
-    pending = []  # (due, order, packet, client)
+    pending = []  # (due, order, packet, client, what the answer was for)
     order = 0
     handled = 0
     while True:
         now = time.monotonic()
         while pending and pending[0][0] <= now:
-            _, _, packet, client = heapq.heappop(pending)
+            _, _, packet, client, answered = heapq.heappop(pending)
+            sending = time.monotonic()
             sender.sendto(packet, (client, 0))
+            out.write(json.dumps(dict(answered, sent=sending)) + "\n")
+            out.flush()
         if now >= end or (handled >= script.requests and not pending):
             return
         wait = end - now
@@ -294,14 +363,18 @@ def serve(script, out):
         number, index = probers[key]
         probers[key][1] += 1
         handled += 1
-        text, answers = script.flow(number).step(index)
-        for answer in answers:
+        flow = script.flow(number)
+        text, answers = flow.step(index)
+        for place, answer in enumerate(answers):
             order += 1
             heapq.heappush(pending, (arrived + answer["after"], order,
-                                     build_answer(answer, packet), client))
-        out.write(json.dumps({"flow": number, "index": index, "source": client,
-                              "identifier": identifier, "sequence": sequence,
-                              "step": text, "arrived": arrived}) + "\n")
+                                     build_answer(answer, packet), client,
+                                     {"flow": number, "index": index, "answer": place}))
+        seen = {"flow": number, "index": index, "source": client, "identifier": identifier,
+                "sequence": sequence, "step": text, "arrived": arrived}
+        if isinstance(flow, RandomFlow):
+            seen["behaviour"] = flow.behaviour(index)[0]
+        out.write(json.dumps(seen) + "\n")
         out.flush()
 
 
@@ -327,6 +400,7 @@ class EchoHost:
                                         text=True)
         test.addCleanup(self.stop)
         self.requests = []
+        self.answers = []
         self._changed = threading.Condition()
         started, _, _ = select.select([self.process.stdout], [], [], 10)
         if not started or self.process.stdout.readline() != "ready\n":
@@ -338,8 +412,9 @@ class EchoHost:
 
     def _read(self):
         for line in self.process.stdout:
+            record = json.loads(line)
             with self._changed:
-                self.requests.append(json.loads(line))
+                (self.answers if "sent" in record else self.requests).append(record)
                 self._changed.notify_all()
 
     def wait_for(self, until, timeout):
@@ -351,6 +426,26 @@ class EchoHost:
         """The requests seen from the `number`-th prober."""
         with self._changed:
             return [r for r in self.requests if r["flow"] == number]
+
+    def tally(self, number):
+        """{behaviour: requests} of the `number`-th prober, whose flow is random."""
+        with self._changed:
+            counts = {}
+            for request in self.requests:
+                if request["flow"] == number:
+                    counts[request["behaviour"]] = counts.get(request["behaviour"], 0) + 1
+            return counts
+
+    def applied_delays(self, number, count, timeout=5):
+        """{request index: seconds from its arrival to its first answer's
+        send} for the `number`-th prober's answered requests, once `count` of
+        them are known (at most `timeout` seconds)."""
+        with self._changed:
+            self._changed.wait_for(lambda: sum(a["flow"] == number and a["answer"] == 0
+                                               for a in self.answers) >= count, timeout)
+            arrived = {r["index"]: r["arrived"] for r in self.requests if r["flow"] == number}
+            return {a["index"]: a["sent"] - arrived[a["index"]] for a in self.answers
+                    if a["flow"] == number and a["answer"] == 0}
 
     def stop(self):
         if self.process.poll() is None:

@@ -241,47 +241,6 @@ class Monitor:
             self.master = None
 
 
-PING_LINE = re.compile(r"icmp_seq=(\d+) .*time=([\d.]+) ms")
-
-
-class Ping:
-    """iputils ping in a namespace: `count` requests, `interval` seconds apart."""
-
-    def __init__(self, test, namespace, address, count, interval=1.0, user=None):
-        command = ["ping", "-n", "-c", str(count), "-i", str(interval), "-W", "1", address]
-        if user == "nobody":
-            command = as_nobody(command)
-        self.process = subprocess.Popen(namespace.command(command), stdin=subprocess.DEVNULL,
-                                        stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                                        text=True)
-        test.addCleanup(self._kill)
-
-    def wait(self, timeout):
-        """Waits for the end; returns {sequence: milliseconds} of the replies
-        ping took, and the number of lines it marked as duplicates or damaged."""
-        out, err = self.process.communicate(timeout=timeout)
-        if self.process.returncode not in (0, 1):
-            raise AssertionError("ping failed: " + err)
-        self.output = out
-        times = {}
-        odd = 0
-        for line in out.splitlines():
-            match = PING_LINE.search(line)
-            if match is None:
-                continue
-            if "DUP!" in line or "wrong" in line:
-                odd += 1
-            times[int(match.group(1))] = float(match.group(2))
-        return times, odd
-
-    def _kill(self):
-        if self.process.poll() is None:
-            self.process.kill()
-        self.process.wait(timeout=10)
-        self.process.stdout.close()
-        self.process.stderr.close()
-
-
 def row_fields(line):
     """The round-trip and detail fields of the log row that goes with the
     console `line`: "7ms" -> ("7", ""), "Unknown error (120)." -> ("-1",

@@ -1,16 +1,20 @@
 """The daily log from the outside: one file per UTC day in the working folder,
-one whole row per probe, and probing that goes on when the file can't be
-written."""
+one whole row per probe that never goes on from a fragment, rows that follow
+the wall clock wherever it steps, and probing that goes on, said once, when
+the file can't be written."""
 
 import datetime
+import errno
 import os
 import re
 import shutil
 import signal
+import subprocess
 import tempfile
 import time
 import unittest
 
+import echohost
 import netlab
 
 LIBFAKETIME = "/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1"
@@ -182,6 +186,38 @@ class Midnight(netlab.NamespaceTest):
         self.assertEqual(after, sorted(set(after)))
 
 
+def in_mount_namespace(pid, args):
+    """`args` run in the mount namespace of process `pid`. Its root too: the
+    tests may run in a chroot, whose root a mount namespace does not keep."""
+    return ["nsenter", "--target", str(pid), "--mount", "--root"] + list(args)
+
+
+def mount_namespace(test):
+    """A process in a mount namespace of its own, for the test's mounts: they
+    go with it. Returns its pid."""
+    holder = subprocess.Popen(["unshare", "--mount", "--propagation", "private", "sleep", "300"],
+                              stdin=subprocess.DEVNULL)
+    test.addCleanup(holder.wait, 10)
+    test.addCleanup(holder.kill)
+    deadline = time.monotonic() + 10
+    while os.readlink("/proc/%d/ns/mnt" % holder.pid) == os.readlink("/proc/self/ns/mnt"):
+        test.assertLess(time.monotonic(), deadline, "unshare made no mount namespace")
+        time.sleep(0.01)
+    return holder.pid
+
+
+def failure_row(target):
+    return b"00:00:00\t%s\t-1\tRequest timed-out.\r\n" % target
+
+
+def whole_rows(size):
+    """Whole rows of another target, `size` bytes in all."""
+    rows = b""
+    while size - len(rows) >= 2 * len(failure_row(b"x")):
+        rows += failure_row(b"x")
+    return rows + failure_row(b"y" * (size - len(rows) - len(failure_row(b""))))
+
+
 class Unwritable(netlab.NamespaceTest):
     """The log can't be written; then it can again, from the next cycle on."""
 
@@ -189,16 +225,24 @@ class Unwritable(netlab.NamespaceTest):
         ns = netlab.Namespace(self)
         today = utc_day_file()
         # Each case runs in a mount namespace of its own, so its mounts go
-        # when the monitor ends, however the test ends.
+        # when the monitor ends, however the test ends. The reasons are the
+        # system's own texts.
         cases = {
-            "read-only mount": "mkdir logs; mount --bind logs logs; "
-                               "mount -o remount,bind,ro logs; cd logs",
-            "full file system": "mkdir logs; mount -t tmpfs -o size=64k tmpfs logs; cd logs; "
-                                "dd if=/dev/zero of=filler bs=4k 2>/dev/null || true",
-            "folder in the file's place": "mkdir logs; mkdir logs/" + today + "; cd logs",
+            "read-only mount": ("mkdir logs; mount --bind logs logs; "
+                                "mount -o remount,bind,ro logs; cd logs",
+                                "Read-only file system"),
+            "full file system": ("mkdir logs; mount -t tmpfs -o size=64k tmpfs logs; cd logs; "
+                                 "dd if=/dev/zero of=filler bs=4k 2>/dev/null || true",
+                                 "No space left on device"),
+            "folder in the file's place": ("mkdir logs; mkdir logs/" + today + "; cd logs",
+                                           "Is a directory"),
+            # Rows that no reader takes would fill the pipe and then hold up
+            # the monitor for good.
+            "FIFO without a reader in the file's place": (
+                "mkdir logs; mkfifo logs/" + today + "; cd logs", "No such device or address"),
         }
         monitors = {}
-        for name, setup in cases.items():
+        for name, (setup, _) in cases.items():
             wrapper = ["unshare", "--mount", "sh", "-ec", setup + '; exec "$@"', "sh"]
             monitors[name] = under(self, ns, wrapper, ["127.0.0.1"], terminal=True)
 
@@ -211,13 +255,12 @@ class Unwritable(netlab.NamespaceTest):
                                 monitor.lines)
                 self.assertEqual(log_bytes(logs(monitor)), b"")
         mend = {
-            "read-only mount": lambda m: netlab.run(
-                # --root too: entering the mount namespace alone would leave a
-                # chrooted test (as in CI) at the namespace's own root.
-                ["nsenter", "--target", str(m.process.pid), "--mount", "--root", "mount", "-o",
-                 "remount,bind,rw", os.path.join(m.cwd, "logs")]),
+            "read-only mount": lambda m: netlab.run(in_mount_namespace(
+                m.process.pid, ["mount", "-o", "remount,bind,rw", os.path.join(m.cwd, "logs")])),
             "full file system": lambda m: os.remove(os.path.join(logs(m), "filler")),
             "folder in the file's place": lambda m: os.rmdir(os.path.join(logs(m), today)),
+            "FIFO without a reader in the file's place":
+                lambda m: os.remove(os.path.join(logs(m), today)),
         }
         for name, monitor in monitors.items():
             mend[name](monitor)
@@ -232,9 +275,173 @@ class Unwritable(netlab.NamespaceTest):
                     self.assertEqual(target, b"127.0.0.1")
                 monitor.signal(signal.SIGINT)
                 status, out, err = monitor.wait()
-                self.assertEqual((status, err), (0, ""))
+                self.assertEqual(status, 0)
                 for line in probe_lines(self, out):
                     self.assertRegex(line, RTT_LINE)
+                # One line when rows stopped reaching the file, one when they
+                # reached it again: not one a cycle.
+                self.assertEqual(err.splitlines(), [
+                    "vesperix: cannot write the daily log ./%s: %s" % (today, cases[name][1]),
+                    "vesperix: the daily log ./%s is written again" % today])
+
+
+class FullDisk(netlab.NamespaceTest):
+    def test_a_write_cut_short_is_one_malformed_line_and_no_row_goes_on_from_it(self):
+        ns = netlab.Namespace(self)
+        holder = mount_namespace(self)
+        logs = folder(self)
+        # 64 KiB: sixteen pages, of which the day's log takes the first. It
+        # ends 10 bytes short of its page and the rest is filled, so the next
+        # row is cut short after 10 bytes.
+        netlab.run(in_mount_namespace(holder, ["mount", "-t", "tmpfs", "-o", "size=64k,mode=0777",
+                                               "tmpfs", logs]))
+        view = "/proc/%d/root%s" % (holder, logs)
+        day = utc_day_file()
+        before = whole_rows(4096 - 10)
+        with open(os.path.join(view, day), "wb") as log:
+            log.write(before)
+        filler = os.open(os.path.join(view, "filler"), os.O_WRONLY | os.O_CREAT, 0o666)
+        try:
+            with self.assertRaises(OSError) as full:
+                for _ in range(64):
+                    os.write(filler, bytes(4096))
+        finally:
+            os.close(filler)
+        self.assertEqual(full.exception.errno, errno.ENOSPC)
+        # Two writers of one file: text that is no address fails at once.
+        targets = [b"writer-one", b"writer-two"]
+        # (nsenter's --wd would name a folder of the mount namespace it leaves.)
+        wrapper = in_mount_namespace(holder, ["sh", "-c", 'cd "$0" && exec "$@"', logs])
+        monitors = [under(self, ns, wrapper, [t.decode()], terminal=True) for t in targets]
+        for monitor in monitors:
+            self.assertTrue(monitor.read_lines(lambda lines: len(lines) >= 3, 10), monitor.lines)
+        with open(os.path.join(view, day), "rb") as log:
+            fragment = log.read()[len(before):]
+        self.assertEqual(len(fragment), 10)
+        # Every cycle before the last line seen now met the full disk.
+        failed = [len(monitor.lines) - 1 for monitor in monitors]
+        os.remove(os.path.join(view, "filler"))
+        for monitor in monitors:
+            count = len(monitor.lines)
+            self.assertTrue(monitor.read_lines(lambda lines: len(lines) >= count + 3, 10))
+        time.sleep(0.3)  # the row follows its console line
+        outputs = []
+        for monitor in monitors:
+            monitor.signal(signal.SIGINT)
+            outputs.append(monitor.wait())
+        with open(os.path.join(view, day), "rb") as log:
+            data = log.read()
+        # What was there stays as it was; the fragment is one line of its
+        # own, the first 10 bytes of a row; every line after it is a whole row.
+        self.assertTrue(data.startswith(before + fragment + b"\r\n"), data[len(before):][:200])
+        self.assertRegex(fragment, rb"^\d\d:\d\d:\d\d\tw$")
+        rows = rows_of(self, data[len(before + fragment) + 2:])
+        for target, lost, (status, out, err) in zip(targets, failed, outputs):
+            with self.subTest(target=target):
+                self.assertEqual(status, 0)
+                probes = probe_lines(self, out)
+                self.assertEqual(set(probes), {"Destination is invalid."})
+                own = [row for row in rows if row[1] == target]
+                self.assertGreaterEqual(len(own), 3)
+                self.assertLessEqual(len(own), len(probes) - lost)
+                times = [row[0] for row in own]
+                self.assertEqual(times, sorted(times))
+                self.assertEqual(err.splitlines(), [
+                    "vesperix: cannot write the daily log ./%s: No space left on device" % day,
+                    "vesperix: the daily log ./%s is written again" % day])
+        self.assertEqual(len(rows), sum(1 for row in rows if row[1] in targets))
+
+
+class ClockSteps(netlab.NamespaceTest):
+    def setUp(self):
+        super().setUp()
+        require_tool(self, LIBFAKETIME, "needs libfaketime (Debian's faketime)")
+
+    def test_rows_follow_the_wall_clock_and_round_trips_and_periods_do_not(self):
+        # The monitors' wall clock is what a file says, read anew at every
+        # reading; their monotonic clock is the system's.
+        clock = os.path.join(folder(self), "clock")
+        start = datetime.datetime(2026, 12, 31, 0, 0, 30)
+        with open(clock, "w") as setting:
+            setting.write(start.strftime("@%Y-%m-%d %H:%M:%S"))
+        preload = ["env", "TZ=UTC", "LD_PRELOAD=" + LIBFAKETIME, "FAKETIME_TIMESTAMP_FILE=" + clock,
+                   "FAKETIME_NO_CACHE=1", "FAKETIME_DONT_FAKE_MONOTONIC=1",
+                   "ASAN_OPTIONS=verify_asan_link_order=0"]
+        script = {"flows": [{"steps": ["reply after=200.6"], "repeat": True}], "requests": 30,
+                  "seconds": 60}
+        runs = []
+        for kind in netlab.SOCKET_KINDS:
+            client = netlab.client_namespace(self, kind)
+            _, host = echohost.scripted_host(self, client, script)
+            runs.append((kind, host, under(self, client, preload, [echohost.HOST_ADDRESS],
+                                           terminal=True)))
+        # Each phase begins right after a console line: the cycle after it
+        # reads the new time. Back an hour, then forward a day.
+        phases = [(start, time.monotonic())]
+        for step in (datetime.timedelta(hours=-1), datetime.timedelta(days=1)):
+            for _, _, monitor in runs:
+                count = len(monitor.lines)
+                self.assertTrue(monitor.read_lines(lambda lines: len(lines) >= count + 3, 10),
+                                monitor.lines)
+            now = phases[-1][0] + datetime.timedelta(seconds=time.monotonic() - phases[-1][1])
+            moment = (now + step).replace(microsecond=0)
+            with open(clock + ".new", "w") as setting:
+                setting.write(moment.strftime("@%Y-%m-%d %H:%M:%S"))
+            os.replace(clock + ".new", clock)
+            phases.append((moment, time.monotonic()))
+        for _, _, monitor in runs:
+            count = len(monitor.lines)
+            self.assertTrue(monitor.read_lines(lambda lines: len(lines) >= count + 3, 10))
+        ended = time.monotonic()
+        for kind, host, monitor in runs:
+            with self.subTest(socket=kind):
+                monitor.signal(signal.SIGINT)
+                status, out, err = monitor.wait()
+                self.assertEqual((status, err), (0, ""))
+                probes = probe_lines(self, out)
+                # Round trips come from the monotonic clock alone.
+                for line in probes:
+                    self.assertRegex(line, RTT_LINE)
+                    self.assertTrue(200 <= int(line[:-2]) < 260, probes)
+                # So does the pause: every period is the delay and a second.
+                arrived = [request["arrived"] for request in host.flow(0)]
+                periods = [later - earlier for earlier, later in zip(arrived, arrived[1:])]
+                self.assertTrue(all(1.15 < period < 1.45 for period in periods), periods)
+                # Each row went to the file of the date its cycle read, with
+                # that time: three phases, in the order they came.
+                self.assertEqual(sorted(os.listdir(monitor.cwd)), ["2026-12-30.tsv",
+                                                                   "2026-12-31.tsv"])
+                seen = []
+                for name in ("2026-12-31.tsv", "2026-12-30.tsv"):
+                    with open(os.path.join(monitor.cwd, name), "rb") as log:
+                        for at, _, _, _ in rows_of(self, log.read()):
+                            seen.append(datetime.datetime.strptime(
+                                name[:10] + " " + at.decode(), "%Y-%m-%d %H:%M:%S"))
+                self.assertEqual(len(seen), len(probes))
+                # A phase's times run from its setting on (libfaketime may
+                # start it a second early, and counts from the program's start
+                # at first); the phases lie an hour and a day apart.
+                bounds = [(moment - datetime.timedelta(seconds=2),
+                           moment + datetime.timedelta(seconds=ended - since + 5))
+                          for moment, since in phases]
+                phase_of = []
+                for moment in seen:
+                    found = [n for n, (low, high) in enumerate(bounds) if low <= moment <= high]
+                    self.assertEqual(len(found), 1, (moment, bounds))
+                    phase_of.append(found[0])
+                # The 31st's file holds the first phase, then the third; the
+                # 30th's the second.
+                self.assertEqual(sorted(set(phase_of)), [0, 1, 2], phase_of)
+                in_31st = [p for p in phase_of if p != 1]
+                self.assertEqual(in_31st, sorted(in_31st))
+                # Within a phase the times follow the clock: a cycle takes
+                # 1.2 s, so each row is 1 or 2 seconds after the one before.
+                for phase in range(3):
+                    times = [m for m, p in zip(seen, phase_of) if p == phase]
+                    self.assertGreaterEqual(len(times), 2, phase_of)
+                    steps = [(later - earlier).total_seconds()
+                             for earlier, later in zip(times, times[1:])]
+                    self.assertTrue(all(step in (1, 2) for step in steps), (phase, times))
 
 
 class ManyWriters(netlab.NamespaceTest):

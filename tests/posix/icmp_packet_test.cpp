@@ -205,21 +205,28 @@ TEST(IcmpPacket, RoundTripsEndWhenTheReplyArrived) {
     const int64_t kStart = 5000 * kMs;       // monotonic, at sending
     const int64_t kRead = kStart + 40 * kMs;  // monotonic, after the read
     const int64_t kWall = 1700000000000 * kMs;  // the wall clock at the read
+    const int64_t kSent = kWall - 40 * kMs;     // the wall clock at sending, kept pace
     const struct {
         const char *name;
+        int64_t startWall;
         int64_t arrivalWall;
         int64_t elapsed;
     } kCases[] = {
-        {"read at once", kWall, 40 * kMs},
-        {"read 7 ms after it arrived", kWall - 7 * kMs, 33 * kMs},
-        {"arrived just after sending", kWall - 40 * kMs, 0},
-        {"no stamp", 0, 40 * kMs},
-        {"stamped before sending: the clock was set forward", kWall - 41 * kMs, 40 * kMs},
-        {"stamped after the read: the clock was set back", kWall + 1, 40 * kMs},
+        {"read at once", kSent, kWall, 40 * kMs},
+        {"read 7 ms after it arrived", kSent, kWall - 7 * kMs, 33 * kMs},
+        {"arrived just after sending", kSent, kWall - 40 * kMs, 0},
+        {"no stamp", kSent, 0, 40 * kMs},
+        {"stamped before sending: the clock was set forward", kSent, kWall - 41 * kMs, 40 * kMs},
+        {"stamped after the read: the clock was set back", kSent, kWall + 1, 40 * kMs},
+        {"slewed by half a millisecond meanwhile", kSent - kMs / 2, kWall - 7 * kMs, 33 * kMs},
+        {"set forward 20 ms after the arrival", kSent - 20 * kMs, kWall - 27 * kMs, 40 * kMs},
+        {"set back 20 ms after the arrival", kSent + 20 * kMs, kWall + 13 * kMs, 40 * kMs},
+        {"set forward 20 ms before the arrival", kSent - 20 * kMs, kWall - 7 * kMs, 40 * kMs},
+        {"set back an hour", kSent + 3600000 * kMs, kWall - 7 * kMs, 40 * kMs},
     };
     for (const auto &c : kCases) {
         SCOPED_TRACE(c.name);
-        EXPECT_EQ(ElapsedAtArrival(kStart, kRead, kWall, c.arrivalWall), c.elapsed);
+        EXPECT_EQ(ElapsedAtArrival(kStart, c.startWall, kRead, kWall, c.arrivalWall), c.elapsed);
     }
 }
 

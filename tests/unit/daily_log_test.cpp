@@ -66,9 +66,84 @@ TEST(DailyLog, EachCycleAppendsItsRowToTheFileOfItsDate) {
         EXPECT_EQ(run.status, 0);
         const std::vector<std::string> expected = {
             "register",   "create", "drop privileges", "time", std::string("open ") + c.path,
-            "send", "sleep 1000", "close"};
+            "send", "lock", "sleep 1000", "close"};
         EXPECT_EQ(platformCalls, expected);
         EXPECT_TRUE(ScriptedFile(c.path) == c.row) << ScriptedFile(c.path).substr(0, 200);
+    }
+}
+
+// Answered probes whose rows are easy to tell apart: 1 ms, 2 ms, ...
+std::vector<ScriptedEcho> Answers(DWORD count) {
+    std::vector<ScriptedEcho> answers;
+    for (DWORD i = 1; i <= count; ++i) answers.push_back({1, IP_SUCCESS, i, i == count ? 1 : 0});
+    return answers;
+}
+
+std::string AnswerRow(DWORD roundTripMs) {
+    return "09:30:15\t127.0.0.1\t" + std::to_string(roundTripMs) + "\t\r\n";
+}
+
+std::string ConsoleLines(DWORD count) {
+    std::string lines;
+    for (DWORD i = 1; i <= count; ++i) {
+        if (i == count) lines += "Ctrl+C\n";
+        lines += std::to_string(i) + "ms\n";
+    }
+    return lines;
+}
+
+TEST(DailyLog, ALogThatCantBeWrittenIsSaidOnceAndSoIsItsEnd) {
+    const std::string day = LogName("2026-12-11");
+    const std::string cannot = "vesperix: cannot write the daily log " + day + ": system error ";
+    const std::string again = "vesperix: the daily log " + day + " is written again\n";
+    StartScript(Answers(8));
+    scriptedLogFaults = {{0, 0, false},  {5, 0, false},  {5, 0, false}, {0, 28, false},
+                         {0, 0, false},  {0, 0, false},  {0, 28, true}, {0, 0, false}};
+    MonitorRun run = RunMonitor({"127.0.0.1"});
+    // Standard output and the exit status are what they are without faults.
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, ConsoleLines(8));
+    EXPECT_EQ(run.err, cannot + "5\n" + again + cannot + "28\n" + again);
+    // Only the cut-short write of cycle 7 leaves a fragment, and the row
+    // after it starts a line of its own.
+    std::string row7 = AnswerRow(7);
+    EXPECT_EQ(ScriptedFile(day), AnswerRow(1) + AnswerRow(5) + AnswerRow(6) +
+                                     row7.substr(0, row7.size() / 2) + "\r\n" + AnswerRow(8));
+}
+
+struct FragmentCase {
+    const char *name;
+    std::string before;
+    std::vector<ScriptedLogFault> faults;
+    std::string after;
+};
+
+// Three answered cycles against what the file held before them.
+const FragmentCase kFragments[] = {
+    {"no fragment", "", {}, AnswerRow(1) + AnswerRow(2) + AnswerRow(3)},
+    {"a cut-short write", "", {{0, 0, false}, {0, 28, true}},
+     AnswerRow(1) + AnswerRow(2).substr(0, 11) + "\r\n" + AnswerRow(3)},
+    {"a write that wrote nothing", "", {{0, 0, false}, {0, 28, false}},
+     AnswerRow(1) + AnswerRow(3)},
+    {"cut between CR and LF", "23:59:59\tx\t-1\tRequest timed-out.\r", {},
+     "23:59:59\tx\t-1\tRequest timed-out.\r\r\n" + AnswerRow(1) + AnswerRow(2) + AnswerRow(3)},
+    {"another program's text without a line end", "notes", {},
+     "notes\r\n" + AnswerRow(1) + AnswerRow(2) + AnswerRow(3)},
+    {"another program's LF line end", "notes\n", {},
+     "notes\n" + AnswerRow(1) + AnswerRow(2) + AnswerRow(3)},
+};
+
+TEST(DailyLog, ARowNeverGoesOnFromAFragment) {
+    const std::string day = LogName("2026-12-11");
+    for (const FragmentCase &c : kFragments) {
+        SCOPED_TRACE(c.name);
+        StartScript(Answers(3));
+        if (!c.before.empty()) WriteScriptedFile(day, c.before);
+        scriptedLogFaults = c.faults;
+        MonitorRun run = RunMonitor({"127.0.0.1"});
+        EXPECT_EQ(run.status, 0);
+        EXPECT_EQ(run.out, ConsoleLines(3));
+        EXPECT_TRUE(ScriptedFile(day) == c.after) << ScriptedFile(day);
     }
 }
 

@@ -52,9 +52,9 @@ TEST(ProbeLoop, StartsInOrderAndRunsCyclesUntilStopped) {
     const std::string open = "open " + LogName("2026-12-11");
     const std::vector<std::string> expected = {
         "register", "create", "drop privileges",          //
-        "time",     open,     "send", "sleep 1000",       //
-        "time",     open,     "send", "sleep 1000",       //
-        "time",     open,     "send", "sleep 1000", "close"};
+        "time",     open,     "send", "lock", "sleep 1000",       //
+        "time",     open,     "send", "lock", "sleep 1000",       //
+        "time",     open,     "send", "lock", "sleep 1000", "close"};
     EXPECT_EQ(platformCalls, expected);
     EXPECT_EQ(ScriptedFile(LogName("2026-12-11")),
               "09:30:15\t127.0.0.1\t5\t\r\n"
@@ -102,7 +102,7 @@ TEST(ProbeLoop, RepeatedStopsEachWriteTheirLineAndEndOnce) {
     EXPECT_EQ(run.out, "Ctrl+C\nCtrl+C\nCtrl+C\n2ms\n");
     const std::vector<std::string> expected = {
         "register", "create", "drop privileges", "time", "open " + LogName("2026-12-11"), "send",
-        "sleep 1000", "close"};
+        "lock", "sleep 1000", "close"};
     EXPECT_EQ(platformCalls, expected);
 }
 

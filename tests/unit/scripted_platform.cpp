@@ -19,6 +19,7 @@ SYSTEMTIME scriptedTime;
 std::function<void()> duringEchoWait;
 std::function<void()> duringPause;
 DWORD scriptedEndGraceMs = 0;
+std::vector<ScriptedLogFault> scriptedLogFaults;
 
 namespace {
 
@@ -40,8 +41,13 @@ struct ScriptedFolder {
         if (!path.empty()) std::filesystem::remove_all(path, ignored);
     }
 } folder;
-// The file the monitor opened in the cycle under way, until its pause.
+// The file the monitor opened in the cycle under way, until its pause, its
+// size when it was opened, whether it has been closed, and how many logs
+// have been opened.
 std::string openLog;
+uintmax_t openLogSize = 0;
+bool openLogClosed = false;
+size_t opens = 0;
 
 std::filesystem::path InScriptedFolder(const std::string &path) {
     if (folder.path.empty()) {
@@ -112,6 +118,8 @@ void StartScript(const std::vector<ScriptedEcho> &echoes, DWORD error, bool stop
     duringPause = nullptr;
     scriptedEndGraceMs = 0;
     mainThread = std::this_thread::get_id();
+    opens = 0;
+    scriptedLogFaults.clear();
     bRunning.store(1);
     bCycleUnderWay.store(0);
     pIcmpCreateFile = ScriptedCreate;
@@ -130,14 +138,7 @@ void WINAPI Sleep(DWORD milliseconds) {
         std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
         return;
     }
-    // The row reaches the file when the log is closed: a file still without a
-    // whole last row at the pause has not been closed.
-    if (!openLog.empty()) {
-        std::string bytes = ScriptedFile(openLog);
-        if (bytes.size() < 2 || bytes.compare(bytes.size() - 2, 2, "\r\n") != 0) {
-            platformCalls.push_back("log still open");
-        }
-    }
+    if (!openLog.empty() && !openLogClosed) platformCalls.push_back("log still open");
     openLog.clear();
     platformCalls.push_back("sleep " + std::to_string(milliseconds));
     if (duringPause) duringPause();
@@ -149,19 +150,67 @@ DWORD ProcessEndGraceMs(DWORD event) {
     return ending ? scriptedEndGraceMs : 0;
 }
 
+// The fault scripted for the cycle whose log was opened last.
+ScriptedLogFault CurrentLogFault() {
+    return opens <= scriptedLogFaults.size() ? scriptedLogFaults[opens - 1]
+                                             : ScriptedLogFault{0, 0, false};
+}
+
 FILE *OpenAppendFile(const char *path) {
     platformCalls.push_back(std::string("open ") + path);
-    FILE *file = std::fopen(InScriptedFolder(path).string().c_str(), "ab");
+    ++opens;
+    if (CurrentLogFault().openError != 0) {
+        SetLastError(CurrentLogFault().openError);
+        return nullptr;
+    }
+    std::filesystem::path place = InScriptedFolder(path);
+    FILE *file = std::fopen(place.string().c_str(), "ab");
     if (file == nullptr) {
         SetLastError(static_cast<DWORD>(errno));
         return nullptr;
     }
     openLog = path;
+    openLogSize = std::filesystem::file_size(place);
+    openLogClosed = false;
     return file;
+}
+
+bool ReadLastByte(FILE *, unsigned char *last) {
+    std::string bytes = ScriptedFile(openLog);
+    if (bytes.empty()) return false;
+    *last = static_cast<unsigned char>(bytes.back());
+    return true;
+}
+
+bool LockAppendFile(FILE *) {
+    platformCalls.push_back("lock");
+    return true;
+}
+
+bool CloseAppendFile(FILE *file) {
+    bool closed = std::fclose(file) == 0;
+    openLogClosed = true;
+    ScriptedLogFault fault = CurrentLogFault();
+    if (!closed || fault.writeError == 0) return closed;
+    // A write cut short: only the first half of this cycle's bytes, or none.
+    std::filesystem::path place = InScriptedFolder(openLog);
+    uintmax_t written = std::filesystem::file_size(place) - openLogSize;
+    std::filesystem::resize_file(place, openLogSize + (fault.keepHalf ? written / 2 : 0));
+    SetLastError(fault.writeError);
+    return false;
+}
+
+void DescribeSystemError(DWORD code, char *out, size_t size) {
+    std::snprintf(out, size, "system error %u", static_cast<unsigned>(code));
 }
 
 std::string LogName(const std::string &date) {
     return std::string(".") + kPathSeparator + date + ".tsv";
+}
+
+void WriteScriptedFile(const std::string &path, const std::string &bytes) {
+    std::ofstream out(InScriptedFolder(path).string(), std::ios::binary);
+    out << bytes;
 }
 
 std::string ScriptedFile(const std::string &path) {

@@ -33,6 +33,19 @@ struct SentEcho {
 };
 extern std::vector<SentEcho> sentEchoes;
 
+// What goes wrong with the day's log in one cycle: opening it fails with
+// `openError`, or, when that is 0, writing it fails with `writeError` after
+// writing half of the cycle's bytes (`keepHalf`) or none of them.
+struct ScriptedLogFault {
+    DWORD openError;
+    DWORD writeError;
+    bool keepHalf;
+};
+
+// The faults of the first cycles' logs, one per cycle; cycles past the end
+// have none. StartScript empties it.
+extern std::vector<ScriptedLogFault> scriptedLogFaults;
+
 // Resets the platform, the running flag, the clock, the files and the slots,
 // and makes the slots play `script`; the create slot fails with
 // `createError` and giving up privileges with `dropError`, unless they are 0.
@@ -57,8 +70,12 @@ std::string LogName(const std::string &date);
 
 // The bytes of the file the monitor opened as `path`: files are real, in a
 // folder of the scripted platform's own. A pause taken while a file is still
-// open shows in platformCalls as "log still open".
+// open shows in platformCalls as "log still open", and the lock on a log as
+// "lock".
 std::string ScriptedFile(const std::string &path);
+
+// Puts `bytes` into the file `path` before the monitor runs.
+void WriteScriptedFile(const std::string &path, const std::string &bytes);
 
 // Everything one run of the monitor did: its exit status and its output.
 struct MonitorRun {

@@ -9,6 +9,8 @@
 #include <stdio.h>
 #include <string.h>
 #include <sys/capability.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -83,13 +85,41 @@ DWORD GetLastError(void) { return static_cast<DWORD>(errno); }
 
 void SetLastError(DWORD code) { errno = static_cast<int>(code); }
 
+void DescribeSystemError(DWORD code, char *out, size_t size) {
+    char text[128];
+    snprintf(out, size, "%s", strerror_r(static_cast<int>(code), text, sizeof text));
+}
+
+namespace {
+
+// Opens `path` write-only for appending, as any file but a regular one is.
+// O_NONBLOCK only keeps a FIFO in the file's place from holding up the open
+// until a reader comes (it fails instead); writes block as usual.
+int OpenWriteOnly(const char *path, int flags) {
+    int fd = open(path, O_WRONLY | flags, 0666);
+    if (fd >= 0) fcntl(fd, F_SETFL, O_APPEND);
+    return fd;
+}
+
+}  // namespace
+
 FILE *OpenAppendFile(const char *path) {
     // O_APPEND makes each write land whole at the end, even with other writers.
-    // O_NONBLOCK only keeps a FIFO in the file's place from holding up the
-    // open until a reader comes; writes block as usual.
-    int fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
+    // Reading is only for the last byte of a regular file, on which O_NONBLOCK
+    // changes nothing: a file this user may not read is still written, and
+    // anything else is opened write-only, since a FIFO opened for reading too
+    // would swallow rows that nobody reads, and a row longer than its buffer
+    // would hold up the monitor for good.
+    const int flags = O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK;
+    int fd = open(path, O_RDWR | flags, 0666);
+    struct stat status {};
+    if (fd >= 0 && (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode))) {
+        close(fd);
+        fd = OpenWriteOnly(path, flags);
+    } else if (fd < 0 && errno == EACCES) {
+        fd = OpenWriteOnly(path, flags);
+    }
     if (fd < 0) return nullptr;
-    fcntl(fd, F_SETFL, O_APPEND);
     FILE *file = fdopen(fd, "ab");
     if (file == nullptr) {
         int error = errno;
@@ -98,6 +128,26 @@ FILE *OpenAppendFile(const char *path) {
     }
     return file;
 }
+
+bool ReadLastByte(FILE *file, unsigned char *last) {
+    int fd = fileno(file);
+    struct stat status {};
+    if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) || status.st_size <= 0) return false;
+    return pread(fd, last, 1, status.st_size - 1) == 1;
+}
+
+bool LockAppendFile(FILE *file) {
+    // Another monitor holds it only while it checks and writes one row.
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        if (flock(fileno(file), LOCK_EX | LOCK_NB) == 0) return true;
+        if (errno != EWOULDBLOCK && errno != EINTR) return false;
+        struct timespec pause = {0, 1000000};
+        nanosleep(&pause, nullptr);
+    }
+    return false;
+}
+
+bool CloseAppendFile(FILE *file) { return fclose(file) == 0; }
 
 namespace {
 
@@ -310,6 +360,6 @@ void DescribeEchoUnavailable(DWORD error, char *out, size_t size) {
         return;
     }
     char reason[128];
-    snprintf(out, size, "no ICMP socket could be opened: %s",
-             strerror_r(code, reason, sizeof reason));
+    DescribeSystemError(error, reason, sizeof reason);
+    snprintf(out, size, "no ICMP socket could be opened: %s", reason);
 }

@@ -30,7 +30,7 @@ struct EchoSocket {
     bool datagram;
     int fd;
     uint16_t identifier;
-    uint16_t sequence;
+    uint16_t sequence;  // of the last request sent
 };
 
 // Plain POSIX locking keeps the C++ runtime library out of the process.
@@ -95,8 +95,9 @@ int OpenDatagramSocket(uint16_t *identifier) {
     return fd;
 }
 
-// Opens a raw ICMP socket that only wakes for echo replies and errors.
-int OpenRawSocket(uint16_t *identifier) {
+// Opens a raw ICMP socket that only wakes for echo replies and errors, and
+// picks its identifier and the sequence number before its first request.
+int OpenRawSocket(uint16_t *identifier, uint16_t *sequence) {
     int fd = socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
     if (fd < 0) return -1;
     struct icmp_filter filter {};
@@ -107,13 +108,18 @@ int OpenRawSocket(uint16_t *identifier) {
         CloseKeepingError(fd);
         return -1;
     }
-    // Raw sockets see every process's replies; a random identifier keeps ours apart.
-    uint16_t random = 0;
-    if (getrandom(&random, sizeof random, GRND_NONBLOCK) != sizeof random) {
-        random = static_cast<uint16_t>(getpid() ^ MonotonicNanoseconds());
+    // Raw sockets see every process's replies. A random identifier keeps ours
+    // apart, and a random first sequence number too when two monitors draw
+    // the same identifier: counting from 1, each would take the other's.
+    uint16_t random[2] = {0, 0};
+    if (getrandom(random, sizeof random, GRND_NONBLOCK) != sizeof random) {
+        uint64_t mixed = static_cast<uint64_t>(MonotonicNanoseconds()) * 0x9E3779B97F4A7C15u;
+        random[0] = static_cast<uint16_t>(static_cast<uint64_t>(getpid()) ^ mixed);
+        random[1] = static_cast<uint16_t>(mixed >> 48);
     }
     EnableArrivalStamps(fd);
-    *identifier = random;
+    *identifier = random[0];
+    *sequence = random[1];
     return fd;
 }
 
@@ -246,9 +252,10 @@ bool ReadPacket(const EchoSocket &echo, const EchoRequestKey &key, unsigned char
     return true;
 }
 
-// Waits until `start + timeout` for the answer to the request `key` describes.
-DWORD AwaitAnswer(EchoSocket &echo, const EchoRequestKey &key, int64_t start, DWORD timeout,
-                  LPVOID replyBuffer) {
+// Waits until `start + timeout` for the answer to the request `key` describes,
+// sent at `start` on the monotonic clock and `startWall` on the wall clock.
+DWORD AwaitAnswer(EchoSocket &echo, const EchoRequestKey &key, int64_t start, int64_t startWall,
+                  DWORD timeout, LPVOID replyBuffer) {
     const int64_t deadline = start + static_cast<int64_t>(timeout) * 1000000;
     unsigned char packet[kReceiveSize];
     for (;;) {
@@ -286,7 +293,8 @@ DWORD AwaitAnswer(EchoSocket &echo, const EchoRequestKey &key, int64_t start, DW
             // The wall clock first: a pause between the two readings can only
             // lengthen the round trip, never shorten it.
             int64_t readWall = ClockNanoseconds(CLOCK_REALTIME);
-            int64_t elapsed = ElapsedAtArrival(start, MonotonicNanoseconds(), readWall, arrival);
+            int64_t elapsed =
+                ElapsedAtArrival(start, startWall, MonotonicNanoseconds(), readWall, arrival);
             if (elapsed >= deadline - start) return Fail(IP_REQ_TIMED_OUT);
             if (meaning.verdict == PacketVerdict::kError) return Fail(meaning.status);
             if (meaning.verdict != PacketVerdict::kReply) continue;
@@ -310,14 +318,15 @@ HANDLE OpenEchoSocket() {
         return INVALID_HANDLE_VALUE;
     }
     uint16_t identifier = 0;
+    uint16_t sequence = 0;
     bool datagram = true;
     int fd = OpenDatagramSocket(&identifier);
     if (fd < 0) {
         datagram = false;
-        fd = OpenRawSocket(&identifier);
+        fd = OpenRawSocket(&identifier, &sequence);
     }
     if (fd < 0) return INVALID_HANDLE_VALUE;
-    *entry = {true, datagram, fd, identifier, 0};
+    *entry = {true, datagram, fd, identifier, sequence};
     return entry;
 }
 
@@ -356,12 +365,15 @@ ECHO_EXPORT DWORD IcmpSendEcho(HANDLE handle, IPAddr destination, LPVOID request
     struct sockaddr_in target {};
     target.sin_family = AF_INET;
     target.sin_addr.s_addr = destination;
+    // The monotonic clock first, as at the read: a pause between the two
+    // readings then shows as the wall clock running behind, within the slack.
     int64_t start = MonotonicNanoseconds();
+    int64_t startWall = ClockNanoseconds(CLOCK_REALTIME);
     if (sendto(echo->fd, request, length, 0, reinterpret_cast<sockaddr *>(&target),
                sizeof target) < 0) {
         return Fail(StatusForSendError(errno));
     }
-    return AwaitAnswer(*echo, key, start, timeout, replyBuffer);
+    return AwaitAnswer(*echo, key, start, startWall, timeout, replyBuffer);
 }
 
 ECHO_EXPORT BOOL IcmpCloseHandle(HANDLE handle) {

@@ -150,10 +150,14 @@ uint32_t StatusForSendError(int error) {
     }
 }
 
-int64_t ElapsedAtArrival(int64_t start, int64_t readMonotonic, int64_t readWall,
-                         int64_t arrivalWall) {
+int64_t ElapsedAtArrival(int64_t start, int64_t startWall, int64_t readMonotonic,
+                         int64_t readWall, int64_t arrivalWall) {
+    const int64_t kClockSlack = 1000000;
     int64_t untilRead = readMonotonic - start;
     if (arrivalWall <= 0) return untilRead;
+    // A wall clock set while the request was out makes its stamps useless.
+    int64_t moved = (readWall - readMonotonic) - (startWall - start);
+    if (moved > kClockSlack || moved < -kClockSlack) return untilRead;
     // How long the packet lay in the socket before the program got to it.
     int64_t waited = readWall - arrivalWall;
     if (waited < 0 || waited > untilRead) return untilRead;

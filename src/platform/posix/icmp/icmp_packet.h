@@ -66,9 +66,12 @@ uint32_t StatusForIcmpError(uint8_t type, uint8_t code);
 uint32_t StatusForSendError(int error);
 
 // Nanoseconds from `start` until a packet arrived. `arrivalWall` is the
-// kernel's wall-clock stamp of its arrival (0: none); `readMonotonic` and
-// `readWall` are both clocks read after it was received, `start` the
-// monotonic clock at sending. Without a usable stamp (none, or the wall clock
-// was set in between) it is the time until the read.
-int64_t ElapsedAtArrival(int64_t start, int64_t readMonotonic, int64_t readWall,
-                         int64_t arrivalWall);
+// kernel's wall-clock stamp of its arrival (0: none); `start` and `startWall`
+// are the monotonic and the wall clock read at sending, `readMonotonic` and
+// `readWall` the same two read after it was received. The stamp only counts
+// when the wall clock kept pace with the monotonic one in between (within a
+// millisecond, more than slewing moves it in a timeout): without a usable
+// stamp (none, or the wall clock was set meanwhile) it is the time until the
+// read, which the wall clock never enters.
+int64_t ElapsedAtArrival(int64_t start, int64_t startWall, int64_t readMonotonic,
+                         int64_t readWall, int64_t arrivalWall);
