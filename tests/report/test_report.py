@@ -140,6 +140,23 @@ class Figures(ReportTest):
         self.assertEqual((target["gaps"], target["observed_seconds"], target["down_seconds"]), (1, 6, 4))
 
 
+class LongRows(ReportTest):
+    def test_the_longest_row_of_any_monitor_is_a_row_for_every_build(self):
+        # Linux passes the longest arguments, 32 pages less the terminating
+        # zero, and a row is at most 256 bytes more than its target: a log
+        # reads the same wherever the report runs. A byte more is no row.
+        longest = 32 * 4096 - 1 + 256
+        frame = "10:00:0%d\t%s\t3\t\r"
+        log = os.path.join(folder(self), "2026-12-10.tsv")
+        with open(log, "w", newline="") as out:
+            for second, length in ((1, longest), (2, longest + 1)):
+                out.write(frame % (second, "x" * (length - len(frame % (second, "")))) + "\n")
+        done = report("--format", "json", log)
+        self.assertEqual(done.returncode, 0)
+        self.assertEqual(done.stderr.decode(), "vesperix-report: %s:2: skipped: longer than any row\n" % log)
+        self.assertEqual([(f["rows"], f["skipped_rows"]) for f in json.loads(done.stdout)["files"]], [(1, 1)])
+
+
 class ExactOutput(ReportTest):
     def test_text_csv_and_json_of_the_outages_fixture(self):
         for form, expected in (("text", "outages.txt"), ("csv", "outages.csv"), ("json", "outages.json")):
