@@ -257,7 +257,7 @@ INSTALLED = {False: (os.path.join("bin", "vesperix"), os.path.join("bin", "vespe
 
 
 class Installed(ReportTest):
-    def test_the_report_and_its_manual_page_are_installed_beside_the_monitor(self):
+    def test_the_report_is_installed_beside_the_monitor_with_its_manual_page_where_it_has_one(self):
         prefix = folder(self)
         subprocess.run(["cmake", "--install", os.environ["VESPERIX_BUILD_DIR"], "--prefix", prefix],
                        check=True, capture_output=True, timeout=120)
