@@ -1,5 +1,7 @@
 #include "calendar.h"
 
+#include "report_platform.h"
+
 #include <cstdio>
 #include <cstring>
 
@@ -60,8 +62,7 @@ bool IsCivilDate(int64_t year, unsigned month, unsigned day) {
 }
 
 bool ParseLogFileDate(const char *path, int64_t *day) {
-    const char *name = std::strrchr(path, '/');
-    name = name == nullptr ? path : name + 1;
+    const char *name = FileNameOf(path);
     // "YYYY-MM-DD.tsv"
     if (std::strlen(name) != 14 || name[4] != '-' || name[7] != '-' ||
         std::strcmp(name + 10, ".tsv") != 0) {

@@ -18,8 +18,9 @@ int64_t DaysFromCivil(int64_t year, unsigned month, unsigned day);
 // Returns true when `year`-`month`-`day` names a day of the calendar.
 bool IsCivilDate(int64_t year, unsigned month, unsigned day);
 
-// Reads the date a daily log is named after from `path`: its last component
-// must be "YYYY-MM-DD.tsv" with a real date. On success stores the days
+// Reads the date a daily log is named after from `path`: the file's own name,
+// without the folders that the platform's paths may name before it, must be
+// "YYYY-MM-DD.tsv" with a real date. On success stores the days
 // since 1970-01-01 in `day` and returns true.
 bool ParseLogFileDate(const char *path, int64_t *day);
 

@@ -8,8 +8,12 @@
 #include <cstdint>
 #include <cstdio>
 
-// No row of the monitor's is longer than its log's stream buffer.
-const size_t kLongestRow = kLogBufferSize;
+// No row of a monitor's is longer than its log's stream buffer, which is
+// longest on Linux, whose arguments are the longest (32 pages less the
+// terminating zero): a log, wherever it was written, reads the same
+// wherever the report runs.
+const size_t kLongestRow = 32 * 4096 - 1 + 256;
+static_assert(kLongestRow >= kLogBufferSize, "a row of this platform's monitor must be read");
 
 // What one read asks for: tens of thousands of rows, and always room for
 // the longest row with the bytes before it.

@@ -3,6 +3,7 @@
 #include "calendar.h"
 #include "line_reader.h"
 #include "log_row.h"
+#include "platform.h"  // kPathSeparator
 #include "rtt_histogram.h"
 
 #include <gtest/gtest.h>
@@ -110,6 +111,14 @@ TEST(Calendar, FileNamesGiveRealDatesOnly) {
         FormatUtc(day * kSecondsPerDay, UtcStyle::kDate, text, sizeof text);
         EXPECT_STREQ(text, c.date);
     }
+}
+
+TEST(Calendar, APathWithThePlatformsOwnSeparatorNamesItsFile) {
+    // As the monitor's own paths are formed, a backslash on Windows.
+    const std::string path = std::string("logs") + kPathSeparator + "2026-12-31.tsv";
+    int64_t day = 0;
+    ASSERT_TRUE(ParseLogFileDate(path.c_str(), &day));
+    EXPECT_EQ(day, DaysFromCivil(2026, 12, 31));
 }
 
 TEST(Calendar, MomentsAndSpansAreWrittenInUtc) {

@@ -9,9 +9,9 @@ import shutil
 import subprocess
 import unittest
 
+import reportlab
 from test_report import ReportTest as OptionsTest, folder
 
-REPORT = os.environ.get("VESPERIX_REPORT_BIN", "")
 HERE = os.path.dirname(os.path.abspath(__file__))
 MANUAL = os.path.join(os.environ.get("VESPERIX_SOURCE_DIR", os.path.join(HERE, "..", "..")),
                       "docs", "vesperix-report.1")
@@ -20,7 +20,7 @@ USAGE = "Usage: vesperix-report [-f text|csv|json] [-m N] [--svg FILE] [--] FILE
 
 
 def report(*args, cwd=HERE):
-    return subprocess.run([REPORT] + list(args), cwd=cwd, capture_output=True, timeout=60)
+    return reportlab.run(args, cwd=cwd)
 
 
 def outcome(stdout):

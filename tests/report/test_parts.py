@@ -8,18 +8,17 @@ import json
 import os
 import random
 import shutil
-import subprocess
 import tempfile
 import unittest
 
+import reportlab
 from test_report import ReportTest
 
-REPORT = os.environ.get("VESPERIX_REPORT_BIN", "")
 TIMED_OUT = "Request timed-out."
 
 
 def report(*args):
-    return subprocess.run([REPORT] + list(args), capture_output=True, timeout=120)
+    return reportlab.run(args)
 
 
 def report_json(test, *args):

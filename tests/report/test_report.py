@@ -1,6 +1,8 @@
 """vesperix-report on small fixture logs: the figures each fixture shows, the
-exact text, CSV and JSON of one of them, the rows and files it can't use, and
-its chart as an SVG renderer draws it."""
+exact text, CSV, JSON and SVG of one of them, the rows and files it can't
+use, the forms of file names it takes, and its chart as an SVG renderer
+draws it. Every build runs these cases, a Windows one under Wine (see
+reportlab)."""
 
 import json
 import os
@@ -12,7 +14,9 @@ import unittest
 import xml.etree.ElementTree as ElementTree
 import zlib
 
-REPORT = os.environ.get("VESPERIX_REPORT_BIN", "")
+import reportlab
+
+REPORT = reportlab.REPORT
 HERE = os.path.dirname(os.path.abspath(__file__))
 TIMED_OUT = "Request timed-out."
 
@@ -24,8 +28,7 @@ def fixture(name):
 
 
 def report(*args, stdout=subprocess.PIPE):
-    return subprocess.run([REPORT] + list(args), cwd=HERE, stdout=stdout, stderr=subprocess.PIPE,
-                          timeout=60)
+    return reportlab.run(args, cwd=HERE, stdout=stdout)
 
 
 def report_json(test, *args):
@@ -48,6 +51,7 @@ def folder(test):
 class ReportTest(unittest.TestCase):
     def setUp(self):
         self.assertTrue(os.path.isfile(REPORT), "VESPERIX_REPORT_BIN names no program: %r" % REPORT)
+        reportlab.skip_unless_available(self)
 
 
 class Figures(ReportTest):
@@ -136,6 +140,23 @@ class Figures(ReportTest):
         self.assertEqual((target["gaps"], target["observed_seconds"], target["down_seconds"]), (1, 6, 4))
 
 
+class LongRows(ReportTest):
+    def test_the_longest_row_of_any_monitor_is_a_row_for_every_build(self):
+        # Linux passes the longest arguments, 32 pages less the terminating
+        # zero, and a row is at most 256 bytes more than its target: a log
+        # reads the same wherever the report runs. A byte more is no row.
+        longest = 32 * 4096 - 1 + 256
+        frame = "10:00:0%d\t%s\t3\t\r"
+        log = os.path.join(folder(self), "2026-12-10.tsv")
+        with open(log, "w", newline="") as out:
+            for second, length in ((1, longest), (2, longest + 1)):
+                out.write(frame % (second, "x" * (length - len(frame % (second, "")))) + "\n")
+        done = report("--format", "json", log)
+        self.assertEqual(done.returncode, 0)
+        self.assertEqual(done.stderr.decode(), "vesperix-report: %s:2: skipped: longer than any row\n" % log)
+        self.assertEqual([(f["rows"], f["skipped_rows"]) for f in json.loads(done.stdout)["files"]], [(1, 1)])
+
+
 class ExactOutput(ReportTest):
     def test_text_csv_and_json_of_the_outages_fixture(self):
         for form, expected in (("text", "outages.txt"), ("csv", "outages.csv"), ("json", "outages.json")):
@@ -144,6 +165,18 @@ class ExactOutput(ReportTest):
                 self.assertEqual((done.returncode, done.stderr), (0, b""))
                 with open(os.path.join(HERE, "expected", expected), "rb") as wanted:
                     self.assertEqual(done.stdout.decode(), wanted.read().decode())
+
+    def test_the_chart_is_the_same_bytes_on_every_platform(self):
+        # A file of its own, written in binary: LF alone on Windows too.
+        chart = os.path.join(folder(self), "chart.svg")
+        done = report("--svg", chart, *fixture("outages"))
+        self.assertEqual((done.returncode, done.stderr), (0, b""))
+        with open(chart, "rb") as written, open(os.path.join(HERE, "expected", "outages.svg"), "rb") as wanted:
+            self.assertEqual(written.read(), wanted.read())
+
+
+# Windows opens no folder as a file: its C runtime says that access is denied.
+A_FOLDER = "Permission denied" if reportlab.WINDOWS else "Is a directory"
 
 
 class Failures(ReportTest):
@@ -164,7 +197,7 @@ class Failures(ReportTest):
         scratch = folder(self)
         os.mkdir(os.path.join(scratch, "2026-12-09.tsv"))
         for path, why in ((os.path.join(scratch, "2026-12-08.tsv"), "cannot read it: No such file or directory"),
-                          (os.path.join(scratch, "2026-12-09.tsv"), "cannot read it: Is a directory"),
+                          (os.path.join(scratch, "2026-12-09.tsv"), "cannot read it: " + A_FOLDER),
                           ("notes.tsv", "not a daily log: its name is no date (YYYY-MM-DD.tsv)")):
             with self.subTest(path=path):
                 done = report(*fixture("clean"), path)
@@ -182,17 +215,60 @@ class Failures(ReportTest):
         self.assertIn("cannot write the report: No space left on device", done.stderr.decode())
 
 
+class FileNames(ReportTest):
+    def test_each_form_of_path_the_platform_knows(self):
+        # Each argument, with the logs a Linux and a Windows build read for
+        # it, or None when they take it for no daily log's name. On Linux a
+        # backslash is part of a name, and a wildcard that no shell expanded
+        # is one too; Windows knows both slashes and drives, and its C
+        # runtime expands the wildcards that its shells leave alone.
+        log = os.path.join("fixtures", "outages", "2026-12-02.tsv")
+        windows = log.replace("/", "\\")
+        absolute = reportlab.windows_path(os.path.join(HERE, log))  # Z:\...
+        midnight = ["fixtures\\midnight\\2026-12-05.tsv", "fixtures\\midnight\\2026-12-06.tsv"]
+        for argument, on_linux, on_windows in (
+                (log, [log], [log]),
+                (windows, None, [windows]),
+                (absolute, None, [absolute]),
+                ("z" + absolute[1:], None, ["z" + absolute[1:]]),
+                ("\\\\?\\" + absolute, None, ["\\\\?\\" + absolute]),
+                (absolute[2:], None, [absolute[2:]]),  # the current drive
+                ("Z:" + windows, None, ["Z:" + windows]),  # its current folder
+                ("fixtures\\midnight\\*.tsv", None, midnight),
+                ("fixtures/outages/2026-12-0?.tsv", None, [log]),
+                ("fixtures\\outages\\*.csv", None, None)):  # matching no file, it stays
+            with self.subTest(argument=argument):
+                expected = on_windows if reportlab.WINDOWS else on_linux
+                done = report("--format", "json", argument)
+                if expected is None:
+                    self.assertEqual((done.returncode, done.stdout), (2, b""))
+                    self.assertEqual(done.stderr.decode(), "vesperix-report: %s: not a daily log: its "
+                                                           "name is no date (YYYY-MM-DD.tsv)\n" % argument)
+                else:
+                    self.assertEqual((done.returncode, done.stderr), (0, b""))
+                    self.assertEqual([f["file"] for f in json.loads(done.stdout)["files"]], expected)
+
+
+# Where each build installs the monitor and the report, and the report's
+# manual page where it has one: a Windows release is one folder, its zip's.
+INSTALLED = {False: (os.path.join("bin", "vesperix"), os.path.join("bin", "vesperix-report"),
+                     os.path.join("share", "man", "man1", "vesperix-report.1")),
+             True: ("vesperix.exe", "vesperix-report.exe", None)}
+
+
 class Installed(ReportTest):
-    def test_the_report_and_its_manual_page_are_installed_beside_the_monitor(self):
+    def test_the_report_is_installed_beside_the_monitor_with_its_manual_page_where_it_has_one(self):
         prefix = folder(self)
         subprocess.run(["cmake", "--install", os.environ["VESPERIX_BUILD_DIR"], "--prefix", prefix],
                        check=True, capture_output=True, timeout=120)
-        installed = os.path.join(prefix, "bin", "vesperix-report")
-        done = subprocess.run([installed, "--version"], capture_output=True, timeout=60)
+        monitor, program, manual = INSTALLED[reportlab.WINDOWS]
+        self.assertTrue(os.path.isfile(os.path.join(prefix, monitor)), os.listdir(prefix))
+        done = reportlab.run(["--version"], program=os.path.join(prefix, program))
         self.assertEqual((done.returncode, done.stderr), (0, b""))
         self.assertRegex(done.stdout.decode(), r"^vesperix-report \d+\.\d+\.\d+\n$")
-        page = subprocess.run(["man", "--warnings", "-l",
-                               os.path.join(prefix, "share", "man", "man1", "vesperix-report.1")],
+        if manual is None:
+            return
+        page = subprocess.run(["man", "--warnings", "-l", os.path.join(prefix, manual)],
                               capture_output=True, text=True, timeout=60, env=dict(os.environ, MANWIDTH="80"))
         self.assertEqual(page.stderr, "")
         for heading in ("SYNOPSIS", "OPTIONS", "FIGURES", "OUTPUT", "CHART", "EXIT STATUS"):

@@ -2,10 +2,13 @@
 own architecture (the 32-bit one under the 32-bit loader), each test in a
 network namespace and a Wine prefix of its own: its command line, probes
 through Wine's ICMP echo functions, the console control events, the daily
-log and its sharing with a second Windows process, and the binding of the
-echo functions from the system directory. Both builds run these same cases."""
+log and its sharing with a second Windows process, the binding of the echo
+functions from the system directory, and the build's vesperix-report on the
+log. Both builds run these same cases."""
 
+import collections
 import datetime
+import json
 import os
 import select
 import shutil
@@ -22,6 +25,7 @@ import netlab  # noqa: E402
 import winelab  # noqa: E402
 
 PROGRAM = os.environ.get("VESPERIX_EXE", "")
+REPORT = os.environ.get("VESPERIX_REPORT", "")
 CONSOLE_EVENT = os.environ.get("VESPERIX_CONSOLE_EVENT", "")
 FILE_SHARE = os.environ.get("VESPERIX_FILE_SHARE", "")
 BUILD_DIR = os.environ.get("VESPERIX_BUILD_DIR", "")
@@ -74,9 +78,10 @@ class WineTest(netlab.NamespaceTest):
             self.skipTest(reason)
         self.ns = netlab.Namespace(self)
 
-    def prefix(self):
-        """A fresh prefix of the program's loader, booted in the namespace."""
-        prefix = winelab.Prefix(PROGRAM, self.ns.command)
+    def prefix(self, persistent=False):
+        """A fresh prefix of the program's loader, booted in the namespace;
+        see winelab.Prefix for `persistent`."""
+        prefix = winelab.Prefix(PROGRAM, self.ns.command, persistent)
         self.addCleanup(prefix.end)
         return prefix
 
@@ -154,13 +159,15 @@ ERRORS = [
 
 
 class ScriptedHost(WineTest):
-    def test_icmp_errors_are_reported_by_their_texts_on_console_and_in_the_log(self):
+    def test_icmp_errors_are_reported_by_their_texts_on_console_in_the_log_and_by_the_report(self):
         # Windows hands an ICMP error back as a reply record whose Status
         # names it: each must be reported as that failure, not as a time.
         steps = [step for step, _ in ERRORS]
         echohost.scripted_host(self, self.ns, {"flows": [steps], "requests": len(steps),
                                                "seconds": 120})
-        prefix = self.prefix()
+        # The report starts as the monitor ends: a server that ended with the
+        # monitor's last process could refuse it.
+        prefix = self.prefix(persistent=True)
         monitor = self.monitor(prefix, [echohost.HOST_ADDRESS])
         wait_for_rows(self, monitor.cwd, len(steps), timeout=60)
         monitor.signal(signal.SIGINT)
@@ -175,6 +182,29 @@ class ScriptedHost(WineTest):
             else:
                 self.assertEqual(line, text, step)
         netlab.check_log_rows(self, monitor.cwd, echohost.HOST_ADDRESS, lines[:len(ERRORS)])
+
+        # The build's report reads the log as the monitor wrote it, named as
+        # a Windows user would name it: the C runtime expands the wildcard.
+        done = subprocess.run(self.ns.command([prefix.loader, REPORT, "--format", "json", "*.tsv"]),
+                              cwd=monitor.cwd, env=prefix.env, capture_output=True, timeout=60)
+        self.assertEqual((done.returncode, done.stderr), (0, b""))
+        console_lines(done.stdout.decode())
+        summary = json.loads(done.stdout)
+        rows = netlab.log_rows(monitor.cwd)
+        logs = []
+        for name in sorted(name for name in os.listdir(monitor.cwd) if name.endswith(".tsv")):
+            with open(os.path.join(monitor.cwd, name), "rb") as log:
+                logs.append((name, log.read().count(b"\r\n"), 0))
+        self.assertEqual([(f["file"], f["rows"], f["skipped_rows"]) for f in summary["files"]], logs)
+        (target,) = summary["targets"]
+        failed = [row[3] for row in rows if row[2] == "-1"]
+        self.assertEqual((target["target"], target["probes"], target["lost"]),
+                         (echohost.HOST_ADDRESS, len(rows), len(failed)))
+        self.assertEqual({f["text"]: f["count"] for f in target["failures"]}, collections.Counter(failed))
+        # The ten errors in a row, then the answer: one outage of them all.
+        errors = [text for _, text in ERRORS if text is not None]
+        self.assertEqual(target["outages"][0]["failures"], errors)
+        self.assertEqual((target["outages"][0]["probes"], target["outages"][0]["open"]), (len(errors), False))
 
 
 # DLL overrides of one run, with a fake icmp.dll in the system directory

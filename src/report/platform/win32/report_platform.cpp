@@ -1,0 +1,22 @@
+// vesperix-report on Windows.
+#include "report_platform.h"
+
+// Neither cmd nor PowerShell expands `*.tsv` for a program: the C runtime
+// expands the wildcards of each argument before main runs, as a POSIX
+// shell would. An argument that matches no file is passed on as it is.
+extern "C" {
+int _dowildcard = -1;
+}
+
+// Both slashes separate folders, and "C:" ahead of the rest names a drive
+// ("C:2026-12-01.tsv" is a file in the current folder of drive C).
+const char *FileNameOf(const char *path) {
+    const char *name = path;
+    const bool drive = ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z')) &&
+                       path[1] == ':';
+    if (drive) name = path + 2;
+    for (const char *at = name; *at != '\0'; ++at) {
+        if (*at == '\\' || *at == '/') name = at + 1;
+    }
+    return name;
+}
