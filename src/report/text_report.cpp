@@ -22,9 +22,9 @@ int DigitsOf(uint64_t value) {
 // the logs lay outside it; `rows` were read, `outside` of them outside it.
 void WriteWindow(FILE *out, const LogSummary &summary, uint64_t rows, uint64_t outside) {
     const TimeWindow &window = summary.window;
-    char since[32], until[32];
-    FormatUtc(window.since, UtcStyle::kReadable, since, sizeof since);
-    FormatUtc(window.until, UtcStyle::kReadable, until, sizeof until);
+    char since[32] = "", until[32] = "";  // an edge not given is no moment
+    if (window.hasSince) FormatUtc(window.since, UtcStyle::kReadable, since, sizeof since);
+    if (window.hasUntil) FormatUtc(window.until, UtcStyle::kReadable, until, sizeof until);
     if (window.hasSince && window.hasUntil) {
         std::fprintf(out, "window %s to %s UTC", since, until);
     } else if (window.hasSince) {

@@ -211,6 +211,23 @@ class EveryOutput(WindowTest):
                 with open(os.path.join(HERE, "expected", expected), "rb") as wanted:
                     self.assertEqual(done.stdout.decode(), wanted.read().decode())
 
+    def test_the_text_says_the_window_with_the_edges_it_has(self):
+        for args, heading in (
+                (["-s", "2026-12-02T11:00:00Z"],
+                 ["1 daily log, 2026-12-02: 15 rows, 0 skipped",
+                  "window from 2026-12-02 11:00:00 UTC on: 8 rows inside it, 7 outside"]),
+                (["-u", "2026-12-02T11:00:00Z"],
+                 ["1 daily log, 2026-12-02: 15 rows, 0 skipped",
+                  "window before 2026-12-02 11:00:00 UTC: 7 rows inside it, 8 outside"]),
+                (["-s", "2026-12-01", "-u", "2026-12-02"],
+                 ["0 daily logs: 0 rows, 0 skipped",
+                  "window 2026-12-01 00:00:00 to 2026-12-02 00:00:00 UTC: 0 rows inside it, 0 outside; "
+                  "1 daily log wholly outside, not read"])):
+            with self.subTest(args=args):
+                done = report(*(args + OUTAGES))
+                self.assertEqual((done.returncode, done.stderr), (0, b""))
+                self.assertEqual(done.stdout.decode().splitlines()[:2], heading)
+
     def test_the_csv_tables_hold_what_the_json_does(self):
         done = report("--format", "csv", *(self.WINDOW + OUTAGES))
         tables = [list(csv.DictReader(io.StringIO(table))) for table in done.stdout.decode().split("\n\n")]
