@@ -4,26 +4,11 @@
 
 #include <cstring>
 
-namespace {
-
-// Reads exactly `count` decimal digits at `text` into `value`.
-bool ReadNumber(const char *text, size_t count, unsigned *value) {
-    unsigned result = 0;
-    for (size_t i = 0; i < count; ++i) {
-        if (text[i] < '0' || text[i] > '9') return false;
-        result = result * 10 + static_cast<unsigned>(text[i] - '0');
-    }
-    *value = result;
-    return true;
-}
-
-}  // namespace
-
 bool ParseMoment(const char *text, int64_t *seconds) {
     const size_t length = std::strlen(text);
     unsigned year, month, day;
-    if (length < 10 || text[4] != '-' || text[7] != '-' || !ReadNumber(text, 4, &year) ||
-        !ReadNumber(text + 5, 2, &month) || !ReadNumber(text + 8, 2, &day) ||
+    if (length < 10 || text[4] != '-' || text[7] != '-' || !ReadDigits(text, 4, &year) ||
+        !ReadDigits(text + 5, 2, &month) || !ReadDigits(text + 8, 2, &day) ||
         !IsCivilDate(year, month, day)) {
         return false;
     }
@@ -34,13 +19,13 @@ bool ParseMoment(const char *text, int64_t *seconds) {
         const size_t rest = length - 11;
         unsigned hour, minute, second = 0;
         if ((text[10] != 'T' && text[10] != ' ') || rest < 5 || clock[2] != ':' ||
-            !ReadNumber(clock, 2, &hour) || !ReadNumber(clock + 3, 2, &minute) || hour > 23 ||
+            !ReadDigits(clock, 2, &hour) || !ReadDigits(clock + 3, 2, &minute) || hour > 23 ||
             minute > 59) {
             return false;
         }
         size_t used = 5;
         if (rest >= 8 && clock[5] == ':') {
-            if (!ReadNumber(clock + 6, 2, &second) || second > 59) return false;
+            if (!ReadDigits(clock + 6, 2, &second) || second > 59) return false;
             used = 8;
         }
         if (rest > used && clock[used] == 'Z') ++used;
@@ -55,7 +40,7 @@ bool ParseWindowEdge(const char *text, WindowEdge *edge) {
     const size_t length = std::strlen(text);
     if (length >= 2 && length <= 10 && std::strchr("smhd", text[length - 1]) != nullptr) {
         unsigned count;
-        if (!ReadNumber(text, length - 1, &count)) return false;
+        if (!ReadDigits(text, length - 1, &count)) return false;
         int64_t unit = 1;
         switch (text[length - 1]) {
         case 'm': unit = 60; break;

@@ -5,12 +5,11 @@ Guidelines, whose performance data say the same as the state."""
 
 import os
 import re
-import shutil
 import subprocess
-import tempfile
 import unittest
 
-from test_report import ReportTest, fixture
+from test_parts import PartsTest
+from test_report import fixture
 
 REPORT = os.environ.get("VESPERIX_REPORT_BIN", "")
 TIMED_OUT = "Request timed-out."
@@ -85,18 +84,10 @@ def state_of_performance(items, prefix=""):
     return worst
 
 
-class CheckTest(ReportTest):
-    def setUp(self):
-        super().setUp()
-        self.folder = tempfile.mkdtemp(prefix="vesperix-check-")
-        self.addCleanup(shutil.rmtree, self.folder, True)
-
-    def log(self, name, rows):
-        path = os.path.join(self.folder, name, "2026-12-01.tsv")
-        os.makedirs(os.path.dirname(path), exist_ok=True)
-        with open(path, "w", newline="") as log:
-            log.write("".join(rows))
-        return path
+class CheckTest(PartsTest):
+    def day(self, name, rows):
+        """The log of 2026-12-01 in a folder `name` of its own."""
+        return self.log(os.path.join(name, "2026-12-01.tsv"), rows)
 
     def check(self, *args):
         return subprocess.run([REPORT, "--check"] + list(args), capture_output=True, timeout=60)
@@ -107,9 +98,9 @@ class Thresholds(CheckTest):
         # 100 probes a second apart answering in 10 ms. steady: every tenth
         # lost (loss 10%, no outage); outage: 10 in a row lost, then
         # answers (availability 89/99 s, 89.899%); open: the last 10 lost.
-        logs = {"steady": self.log("steady", [row(s, "h", None if s % 10 == 5 else 10) for s in range(100)]),
-                "outage": self.log("outage", [row(s, "h", None if 40 <= s < 50 else 10) for s in range(100)]),
-                "open": self.log("open", [row(s, "h", None if s >= 90 else 10) for s in range(100)])}
+        logs = {"steady": self.day("steady", [row(s, "h", None if s % 10 == 5 else 10) for s in range(100)]),
+                "outage": self.day("outage", [row(s, "h", None if 40 <= s < 50 else 10) for s in range(100)]),
+                "open": self.day("open", [row(s, "h", None if s >= 90 else 10) for s in range(100)])}
         for log, args, state in (
                 ("steady", [], "OK"),
                 ("steady", ["-w", "10,10%", "-c", "20,20%"], "OK"),  # at a threshold is not above it
@@ -173,7 +164,7 @@ class Thresholds(CheckTest):
 
     def test_figures_with_nothing_to_stand_on_are_U(self):
         # One failed probe: no answer, no time observed.
-        log = self.log("lost", [row(0, "h", None)])
+        log = self.day("lost", [row(0, "h", None)])
         done = self.check("-w", "100,100%", log)
         state, text, items = parse_status(self, done)
         self.assertEqual(state, "OK")

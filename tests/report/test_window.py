@@ -8,11 +8,11 @@ import json
 import os
 import shutil
 import subprocess
-import tempfile
 import unittest
 import xml.etree.ElementTree as ElementTree
 
-from test_report import ReportTest, fixture
+from test_parts import PartsTest
+from test_report import fixture
 
 REPORT = os.environ.get("VESPERIX_REPORT_BIN", "")
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -37,11 +37,9 @@ def outages(target):
             for o in target["outages"]]
 
 
-class WindowTest(ReportTest):
+class WindowTest(PartsTest):
     def setUp(self):
         super().setUp()
-        self.folder = tempfile.mkdtemp(prefix="vesperix-window-")
-        self.addCleanup(shutil.rmtree, self.folder, True)
         # Three days of target a: five answers at noon of the first, then an
         # outage of nine failures around 10:00 of the second, and ten answers
         # just after the third's midnight.
@@ -52,13 +50,6 @@ class WindowTest(ReportTest):
                      [row("10:00:%02d" % s, None) for s in range(0, 10, 2)] +
                      [row("10:00:10", 4), row("10:00:11", 6)]),
             self.log("2026-12-02.tsv", [row("00:00:%02d" % s, 7) for s in range(10)])]
-
-    def log(self, name, rows):
-        path = os.path.join(self.folder, name)
-        os.makedirs(os.path.dirname(path), exist_ok=True)
-        with open(path, "w", newline="") as log:
-            log.write("".join(rows))
-        return path
 
     def summary(self, *args):
         done = report("--format", "json", *(list(args) + self.logs))
