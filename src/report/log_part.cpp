@@ -55,8 +55,8 @@ void EndPartRun(TargetPart *target, uint64_t minOutageProbes, int64_t end, bool 
 // `text` is the number of its failure text.
 void AddProbe(TargetPart *part, uint64_t minOutageProbes, int64_t dayStart, const LogRow &row,
               uint32_t text) {
-    const int64_t time = dayStart + row.secondOfDay;
     TargetSummary *target = &part->summary;
+    const int64_t time = dayStart + row.secondOfDay;
     if (target->probes++ == 0) {
         target->firstTime = target->lastTime = part->firstRowTime = time;
     } else {
