@@ -34,12 +34,12 @@ def row(second, target, rtt):
     return "%s\t%s\t%d\t\r\n" % (clock, target, rtt)
 
 
-def alerts(value, spec):
-    """True when `value` lies where the guidelines' range `spec` alerts:
+def alerts(value, bounds):
+    """True when `value` lies where the guidelines' range `bounds` alerts:
     outside start..end, or inside it after "@"; "~" is minus infinity."""
-    inside_alerts = spec.startswith("@")
-    spec = spec.lstrip("@")
-    start, end = spec.split(":") if ":" in spec else ("0", spec)
+    inside_alerts = bounds.startswith("@")
+    bounds = bounds.lstrip("@")
+    start, end = bounds.split(":") if ":" in bounds else ("0", bounds)
     low = float("-inf") if start == "~" else float(start or 0)
     high = float(end) if end else float("inf")
     within = low <= value <= high
