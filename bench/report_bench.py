@@ -168,9 +168,16 @@ def main():
 
         chart = os.path.join(folder, "chart.svg")
         for name, extra in (("csv", ["--format", "csv"]), ("json", ["--format", "json"]),
-                            ("text and svg", ["--svg", chart])):
+                            ("openmetrics", ["--format", "openmetrics"]), ("text and svg", ["--svg", chart])):
             wall, cpu, peak = best_of([report] + extra + paths)
             print("report %s: %.3f s, %.1f M rows/s, peak %s" % (name, wall, rows / wall / 1e6, mebibytes(peak)))
+        # A window opens only the logs of its days, whatever the others.
+        end = (datetime.date(2026, 11, 1) + datetime.timedelta(days=options.days)).isoformat()
+        for name, extra in (("text of the last 7 days", ["--since", "7d"]),
+                            ("--check of the last 24 hours", ["--check", "-w", "1000,100%", "-c", "1000,100%",
+                                                              "--since", "24h"])):
+            wall, cpu, peak = best_of([report, "--now", end] + extra + paths)
+            print("report %s, of all %d logs named: %.3f s, peak %s" % (name, len(paths), wall, mebibytes(peak)))
         # Memory follows targets and hours: ten times the rows in the same
         # hours cost no more.
         for monitors in (1, 10):

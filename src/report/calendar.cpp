@@ -29,7 +29,8 @@ CivilDate CivilFromDays(int64_t days) {
     return date;
 }
 
-// Reads exactly `count` decimal digits at `text` into `value`.
+}  // namespace
+
 bool ReadDigits(const char *text, size_t count, unsigned *value) {
     unsigned result = 0;
     for (size_t i = 0; i < count; ++i) {
@@ -39,8 +40,6 @@ bool ReadDigits(const char *text, size_t count, unsigned *value) {
     *value = result;
     return true;
 }
-
-}  // namespace
 
 int64_t FloorDivide(int64_t a, int64_t b) { return a >= 0 ? a / b : -((-a + b - 1) / b); }
 

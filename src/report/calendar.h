@@ -18,6 +18,10 @@ int64_t DaysFromCivil(int64_t year, unsigned month, unsigned day);
 // Returns true when `year`-`month`-`day` names a day of the calendar.
 bool IsCivilDate(int64_t year, unsigned month, unsigned day);
 
+// Reads exactly `count` (at most 9) decimal digits at `text` into `value`;
+// returns false when one is no digit.
+bool ReadDigits(const char *text, size_t count, unsigned *value);
+
 // Reads the date a daily log is named after from `path`: the file's own name,
 // without the folders that the platform's paths may name before it, must be
 // "YYYY-MM-DD.tsv" with a real date. On success stores the days

@@ -6,21 +6,32 @@
 #include <cstring>
 
 const char kReportUsage[] =
-    "Usage: vesperix-report [-f text|csv|json] [-m N] [--svg FILE] [--] FILE...\n";
+    "Usage: vesperix-report [-f text|csv|json|openmetrics] [-m N] [-s TIME] [-u TIME] [-o FILE]\n"
+    "                       [--svg FILE] [--] FILE...\n"
+    "       vesperix-report --check [-w RTA,PL%] [-c RTA,PL%] [-m N] [-s TIME] [-u TIME] [--] FILE...\n";
 
 namespace {
 
 // The longest run of failures an outage may be asked to need.
 const uint64_t kMostOutageProbes = 1000000000;
 
-// --svg has no short form: its code lies beyond every character.
+// The options without a short form: their codes lie beyond every character.
 const int kSvgOption = 256;
+const int kNowOption = 257;
+const int kCheckOption = 258;
 
-const char kShortOptions[] = ":f:m:hV";  // ':' first: a missing value returns ':'
+const char kShortOptions[] = ":f:m:s:u:o:w:c:hV";  // ':' first: a missing value returns ':'
 const option kLongOptions[] = {
     {"format", required_argument, nullptr, 'f'},
     {"min-outage", required_argument, nullptr, 'm'},
+    {"since", required_argument, nullptr, 's'},
+    {"until", required_argument, nullptr, 'u'},
+    {"now", required_argument, nullptr, kNowOption},
+    {"output", required_argument, nullptr, 'o'},
     {"svg", required_argument, nullptr, kSvgOption},
+    {"check", no_argument, nullptr, kCheckOption},
+    {"warning", required_argument, nullptr, 'w'},
+    {"critical", required_argument, nullptr, 'c'},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, 'V'},
     {nullptr, 0, nullptr, 0},
@@ -38,12 +49,31 @@ const option *OptionOf(int code) {
 // that is missing or makes no sense.
 void SayWhatItTakes(const option *entry, char *problem, size_t size) {
     switch (entry->val) {
-    case 'f': std::snprintf(problem, size, "--format takes text, csv or json"); break;
+    case 'f': std::snprintf(problem, size, "--format takes text, csv or json, or openmetrics"); break;
     case 'm':
         std::snprintf(problem, size, "--min-outage takes a number of probes from 1 to %llu",
                       static_cast<unsigned long long>(kMostOutageProbes));
         break;
-    case kSvgOption: std::snprintf(problem, size, "--svg takes the name of the file to write"); break;
+    case 's':
+    case 'u':
+        std::snprintf(problem, size,
+                      "--%s takes a UTC time (2026-12-01T10:00:00Z, 2026-12-01) or a span before "
+                      "now (15m, 24h, 7d)",
+                      entry->name);
+        break;
+    case kNowOption:
+        std::snprintf(problem, size, "--now takes a UTC time (2026-12-01T10:00:00Z, 2026-12-01)");
+        break;
+    case 'w':
+    case 'c':
+        std::snprintf(problem, size,
+                      "--%s takes RTA,PL%% or RTA,PL%%,AV%%: a round trip in ms, then per cents",
+                      entry->name);
+        break;
+    case 'o':
+    case kSvgOption:
+        std::snprintf(problem, size, "--%s takes the name of the file to write", entry->name);
+        break;
     default: std::snprintf(problem, size, "--%s takes no value", entry->name); break;
     }
 }
@@ -95,11 +125,22 @@ bool TakeValue(int code, const char *value, ReportOptions *options) {
             options->format = ReportFormat::kCsv;
         } else if (std::strcmp(value, "json") == 0) {
             options->format = ReportFormat::kJson;
+        } else if (std::strcmp(value, "openmetrics") == 0) {
+            options->format = ReportFormat::kOpenMetrics;
         } else {
             return false;
         }
+        options->formatGiven = true;
         return true;
     case 'm': return ReadProbeCount(value, &options->minOutageProbes);
+    case 's': return ParseWindowEdge(value, &options->since);
+    case 'u': return ParseWindowEdge(value, &options->until);
+    case kNowOption: return options->nowGiven = ParseMoment(value, &options->now);
+    case 'w': return ParseThresholds(value, &options->warning);
+    case 'c': return ParseThresholds(value, &options->critical);
+    case 'o':
+        options->outputPath = value;
+        return value[0] != '\0';
     case kSvgOption:
         options->svgPath = value;
         return value[0] != '\0';
@@ -123,6 +164,8 @@ bool ParseReportOptions(int argc, char **argv, ReportOptions *options, char *pro
             options->help = true;
         } else if (code == 'V') {
             options->version = true;
+        } else if (code == kCheckOption) {
+            options->check = true;
         } else if (entry != nullptr) {
             if (!TakeValue(code, optarg, options)) {
                 SayWhatItTakes(entry, problem, size);
@@ -144,5 +187,62 @@ bool ParseReportOptions(int argc, char **argv, ReportOptions *options, char *pro
         }
     }
     for (int at = optind; at < argc; ++at) options->files.push_back(argv[at]);
+    return true;
+}
+
+bool AsksForCheck(int argc, char *const *argv) {
+    for (int at = 1; at < argc; ++at) {
+        const char *argument = argv[at];
+        if (std::strcmp(argument, "--") == 0) return false;
+        if (std::strncmp(argument, "--", 2) != 0) continue;
+        // "--ch" is the shortest start that only --check has.
+        const size_t length = std::strcspn(argument + 2, "=");
+        if (length >= 2 && length <= 5 && std::strncmp(argument + 2, "check", length) == 0) return true;
+    }
+    return false;
+}
+
+bool CheckOptionsAgree(const ReportOptions &options, char *problem, size_t size) {
+    const CheckThresholds &warning = options.warning, &critical = options.critical;
+    if (!options.check && (warning.given || critical.given)) {
+        std::snprintf(problem, size, "--warning and --critical go with --check");
+        return false;
+    }
+    if (options.check && (options.formatGiven || options.outputPath != nullptr ||
+                          options.svgPath != nullptr)) {
+        std::snprintf(problem, size,
+                      "--check writes one status line: it takes no --format, --output or --svg");
+        return false;
+    }
+    if (warning.given && critical.given &&
+        (warning.rttThousandths > critical.rttThousandths ||
+         warning.lossThousandths > critical.lossThousandths ||
+         (warning.hasAvailability && critical.hasAvailability &&
+          warning.availabilityThousandths < critical.availabilityThousandths))) {
+        std::snprintf(problem, size,
+                      "--warning must not ask for more than --critical: no larger round trip or "
+                      "loss, no smaller availability");
+        return false;
+    }
+    return true;
+}
+
+bool ResolveWindow(const ReportOptions &options, int64_t now, TimeWindow *window, char *problem,
+                   size_t size) {
+    const int64_t from = options.nowGiven ? options.now : now;
+    TimeWindow resolved;
+    if (options.since.given) {
+        resolved.hasSince = true;
+        resolved.since = EdgeMoment(options.since, from);
+    }
+    if (options.until.given) {
+        resolved.hasUntil = true;
+        resolved.until = EdgeMoment(options.until, from);
+    }
+    if (resolved.since >= resolved.until) {
+        std::snprintf(problem, size, "--since must lie before --until");
+        return false;
+    }
+    *window = resolved;
     return true;
 }

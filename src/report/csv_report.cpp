@@ -30,13 +30,19 @@ void WriteTime(FILE *out, int64_t seconds) {
     std::fputs(text, out);
 }
 
+// With a window, the files and the outages have columns at the end that
+// say what it left out and what it cut; without one they are as they were.
 void WriteFiles(FILE *out, const LogSummary &summary) {
-    std::fputs("file,date,rows,skipped_rows\n", out);
+    const bool windowed = IsWindowed(summary.window);
+    std::fputs(windowed ? "file,date,rows,skipped_rows,outside_rows\n" : "file,date,rows,skipped_rows\n",
+               out);
     for (const LogFile &file : summary.files) {
         char date[32];
         FormatUtc(file.day * kSecondsPerDay, UtcStyle::kDate, date, sizeof date);
         WriteField(out, file.path);
-        std::fprintf(out, ",%s,%" PRIu64 ",%" PRIu64 "\n", date, file.rows, file.skipped);
+        std::fprintf(out, ",%s,%" PRIu64 ",%" PRIu64, date, file.rows, file.skipped);
+        if (windowed) std::fprintf(out, ",%" PRIu64, file.outside);
+        std::fputc('\n', out);
     }
 }
 
@@ -80,7 +86,10 @@ void WriteFailures(FILE *out, const LogSummary &summary) {
 }
 
 void WriteOutages(FILE *out, const LogSummary &summary) {
-    std::fputs("target,start,end,duration_seconds,probes,open,failures\n", out);
+    const bool windowed = IsWindowed(summary.window);
+    std::fputs(windowed ? "target,start,end,duration_seconds,probes,open,failures,cut_at_start,cut_at_end\n"
+                        : "target,start,end,duration_seconds,probes,open,failures\n",
+               out);
     for (const TargetSummary &target : summary.targets) {
         for (const Outage &outage : target.outages) {
             WriteField(out, target.target);
@@ -91,6 +100,10 @@ void WriteOutages(FILE *out, const LogSummary &summary) {
             std::fprintf(out, ",%" PRId64 ",%" PRIu64 ",%s,", OutageSeconds(outage), outage.probes,
                          outage.open ? "true" : "false");
             WriteField(out, OutageTexts(summary, outage));
+            if (windowed) {
+                std::fprintf(out, ",%s,%s", outage.cutAtStart ? "true" : "false",
+                             outage.cutAtEnd ? "true" : "false");
+            }
             std::fputc('\n', out);
         }
     }
@@ -112,6 +125,17 @@ void WriteHours(FILE *out, const LogSummary &summary) {
     }
 }
 
+// Writes the window: its edges (empty where it has none) and the logs
+// named that lay wholly outside it.
+void WriteWindow(FILE *out, const LogSummary &summary) {
+    const TimeWindow &window = summary.window;
+    std::fputs("since,until,files_outside\n", out);
+    if (window.hasSince) WriteTime(out, window.since);
+    std::fputc(',', out);
+    if (window.hasUntil) WriteTime(out, window.until);
+    std::fprintf(out, ",%" PRIu64 "\n", summary.filesOutside);
+}
+
 }  // namespace
 
 void WriteCsvReport(FILE *out, const LogSummary &summary) {
@@ -124,4 +148,8 @@ void WriteCsvReport(FILE *out, const LogSummary &summary) {
     WriteOutages(out, summary);
     std::fputc('\n', out);
     WriteHours(out, summary);
+    if (IsWindowed(summary.window)) {
+        std::fputc('\n', out);
+        WriteWindow(out, summary);
+    }
 }

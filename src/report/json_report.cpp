@@ -17,10 +17,21 @@ std::string IsoTime(int64_t seconds) {
     return text;
 }
 
-Json FileJson(const LogFile &file) {
+// With a window, the report says what it left out and what it cut; without
+// one it is as it was.
+Json FileJson(const LogSummary &summary, const LogFile &file) {
     char date[32];
     FormatUtc(file.day * kSecondsPerDay, UtcStyle::kDate, date, sizeof date);
-    return {{"file", file.path}, {"date", date}, {"rows", file.rows}, {"skipped_rows", file.skipped}};
+    Json json = {{"file", file.path}, {"date", date}, {"rows", file.rows}, {"skipped_rows", file.skipped}};
+    if (IsWindowed(summary.window)) json["outside_rows"] = file.outside;
+    return json;
+}
+
+Json WindowJson(const LogSummary &summary) {
+    const TimeWindow &window = summary.window;
+    return {{"since", window.hasSince ? Json(IsoTime(window.since)) : Json(nullptr)},
+            {"until", window.hasUntil ? Json(IsoTime(window.until)) : Json(nullptr)},
+            {"files_outside", summary.filesOutside}};
 }
 
 Json RttJson(const RttFigures &rtt) {
@@ -33,12 +44,17 @@ Json RttJson(const RttFigures &rtt) {
 Json OutageJson(const LogSummary &summary, const Outage &outage) {
     Json texts = Json::array();
     for (uint32_t text : outage.texts) texts.push_back(summary.texts[text]);
-    return {{"start", IsoTime(outage.start)},
-            {"end", IsoTime(outage.end)},
-            {"duration_seconds", OutageSeconds(outage)},
-            {"probes", outage.probes},
-            {"open", outage.open},
-            {"failures", texts}};
+    Json json = {{"start", IsoTime(outage.start)},
+                 {"end", IsoTime(outage.end)},
+                 {"duration_seconds", OutageSeconds(outage)},
+                 {"probes", outage.probes},
+                 {"open", outage.open},
+                 {"failures", texts}};
+    if (IsWindowed(summary.window)) {
+        json["cut_at_start"] = outage.cutAtStart;
+        json["cut_at_end"] = outage.cutAtEnd;
+    }
+    return json;
 }
 
 Json HourJson(const HourSummary &hour) {
@@ -81,11 +97,12 @@ Json TargetJson(const LogSummary &summary, const TargetSummary &target) {
 
 void WriteJsonReport(FILE *out, const LogSummary &summary) {
     Json files = Json::array(), targets = Json::array();
-    for (const LogFile &file : summary.files) files.push_back(FileJson(file));
+    for (const LogFile &file : summary.files) files.push_back(FileJson(summary, file));
     for (const TargetSummary &target : summary.targets) targets.push_back(TargetJson(summary, target));
-    const Json report = {{"min_outage_probes", summary.minOutageProbes},
-                         {"files", files},
-                         {"targets", targets}};
+    Json report = {{"min_outage_probes", summary.minOutageProbes}};
+    if (IsWindowed(summary.window)) report["window"] = WindowJson(summary);
+    report["files"] = files;
+    report["targets"] = targets;
     // Bytes of a target that are no UTF-8 become U+FFFD rather than an error.
     const std::string text = report.dump(2, ' ', false, Json::error_handler_t::replace);
     std::fputs(text.c_str(), out);

@@ -80,6 +80,7 @@ void AddProbe(TargetPart *part, uint64_t minOutageProbes, int64_t dayStart, cons
     // the part is joined.
     if (row.answered) {
         EndPartRun(part, minOutageProbes, time, false);
+        target->lastRttMs = row.rttMs;
         if (row.rttMs > kRttTopMs) target->rttAboveTopSumMs += row.rttMs;
         return;
     }
@@ -200,6 +201,7 @@ void JoinTarget(TargetSummary *into, TargetPart *part, int64_t dayStart, uint64_
     into->rttAboveTopSumMs += from.rttAboveTopSumMs;
     into->rttMinMs = std::min(into->rttMinMs, from.rttMinMs);
     into->rttMaxMs = std::max(into->rttMaxMs, from.rttMaxMs);
+    if (from.answered > 0) into->lastRttMs = from.lastRttMs;
     into->observedSeconds += from.observedSeconds;
     into->downSeconds += from.downSeconds;
     into->gaps += from.gaps;
@@ -218,6 +220,19 @@ void JoinTarget(TargetSummary *into, TargetPart *part, int64_t dayStart, uint64_
 
 }  // namespace
 
+DayWindow DayWindowOf(const LogPart &part) {
+    DayWindow day = {0, kSecondsPerDay};
+    if (part.since > part.dayStart) day.first = std::min(part.since - part.dayStart, kSecondsPerDay);
+    if (part.until < part.dayStart + kSecondsPerDay) {
+        day.end = std::max<int64_t>(part.until - part.dayStart, 0);
+    }
+    return day;
+}
+
+void AddNumberedRow(LogPart *part, uint32_t target, const LogRow &row, uint32_t text) {
+    AddProbe(part->targets[target].get(), part->minOutageProbes, part->dayStart, row, text);
+}
+
 void AddPartRow(LogPart *part, const LogRow &row) {
     const uint32_t number = NumberName(&part->targetNames, row.target, row.targetLength);
     if (number == part->targets.size()) {
@@ -226,9 +241,13 @@ void AddPartRow(LogPart *part, const LogRow &row) {
     }
     const uint32_t text =
         row.answered ? 0 : NumberName(&part->textNames, row.detail, row.detailLength);
+    const DayWindow day = DayWindowOf(*part);
+    if (row.secondOfDay < day.first || row.secondOfDay >= day.end) {
+        ++part->outsideRows;
+        return;
+    }
     AddProbe(part->targets[number].get(), part->minOutageProbes, part->dayStart, row, text);
 }
-
 
 void JoinLogPart(LogSummary *summary, LogPart *part) {
     std::vector<uint32_t> textNumber;
@@ -237,6 +256,7 @@ void JoinLogPart(LogSummary *summary, LogPart *part) {
             static_cast<uint32_t>(GlobalNumber(text, &summary->texts, &summary->textNumbers)));
     }
     for (std::unique_ptr<TargetPart> &target : part->targets) {
+        if (target->summary.probes == 0) continue;  // its rows all lie outside the window
         const auto found =
             summary->targetNumbers.emplace(target->summary.target, summary->targets.size());
         if (found.second) {
@@ -250,6 +270,9 @@ void JoinLogPart(LogSummary *summary, LogPart *part) {
 }
 
 size_t AddPlainRows(LogPart *part, const char *begin, const char *end, uint64_t *rows) {
+    // A day wholly inside the window has no row to test.
+    const DayWindow day = DayWindowOf(*part);
+    if (day.first != 0 || day.end != kSecondsPerDay) return AddWindowedPlainRows(part, begin, end, rows);
     PlainRow plain;
     StartPlainRows(&plain);
     const char *at = begin;

@@ -31,6 +31,11 @@ struct TargetPart {
 struct LogPart {
     uint64_t minOutageProbes = 3;
     int64_t dayStart = 0;  // seconds since 1970-01-01 at the start of its date
+    // Rows before `since` or from `until` on are outside the window: they
+    // are counted in `outsideRows`, and nowhere else. The log's day must
+    // overlap the window.
+    int64_t since = INT64_MIN, until = INT64_MAX;
+    uint64_t outsideRows = 0;
     NameTable targetNames, textNames;
     std::vector<std::unique_ptr<TargetPart>> targets;  // by the numbers of `targetNames`
 };
@@ -45,6 +50,26 @@ void AddPartRow(LogPart *part, const LogRow &row);
 // rows in `*rows`.
 size_t AddPlainRows(LogPart *part, const char *begin, const char *end, uint64_t *rows);
 
+// The seconds of a log's day inside the window: from `first` on and before
+// `end`.
+struct DayWindow {
+    int64_t first, end;
+};
+
+// Returns the seconds of the day of `part` that lie inside its window.
+DayWindow DayWindowOf(const LogPart &part);
+
+// Adds `row` of the target numbered `target` in `part`, its failure text
+// numbered `text` there, to `part`; the row lies inside the window.
+void AddNumberedRow(LogPart *part, uint32_t target, const LogRow &row, uint32_t text);
+
+// Does what AddPlainRows does for a log whose day lies partly outside the
+// window: a row outside it is counted in `outsideRows` alone. Apart from
+// AddPlainRows, so that the rows of a day wholly inside the window, as of
+// every day without one, are read the quickest way, untested.
+size_t AddWindowedPlainRows(LogPart *part, const char *begin, const char *end, uint64_t *rows);
+
 // Joins `part`, the log that follows all those already in `summary`, to
-// it. Leaves `part` emptied.
+// it; a target with no row inside the window is left out. Leaves `part`
+// emptied.
 void JoinLogPart(LogSummary *summary, LogPart *part);

@@ -13,6 +13,33 @@ uint32_t HourMaxMs(const HourSummary &hour) {
     return largest;
 }
 
+// Takes `target` as probed up to the edges of `window` that its rows come
+// close to: the time to each is observed, and the outage at it is cut there.
+void CutAtWindow(TargetSummary *target, const TimeWindow &window) {
+    std::vector<Outage> &outages = target->outages;
+    if (window.hasSince && target->firstTime - window.since <= kLongestProbeGap) {
+        const int64_t before = target->firstTime - window.since;
+        target->observedSeconds += before;
+        if (!outages.empty() && outages.front().start == target->firstTime) {
+            Outage &first = outages.front();
+            first.start = window.since;
+            first.cutAtStart = true;
+            target->downSeconds += before;
+        }
+    }
+    if (window.hasUntil && window.until - target->lastTime <= kLongestProbeGap) {
+        const int64_t after = window.until - target->lastTime;
+        target->observedSeconds += after;
+        // The run going on at its latest probe, which no answer ended.
+        if (!outages.empty() && outages.back().open && outages.back().end == target->lastTime) {
+            Outage &last = outages.back();
+            last.end = window.until;
+            last.cutAtEnd = true;
+            target->downSeconds += after;
+        }
+    }
+}
+
 }  // namespace
 
 int64_t OutageSeconds(const Outage &outage) { return std::max<int64_t>(0, outage.end - outage.start); }
@@ -70,6 +97,7 @@ void CloseHours(TargetSummary *target, int64_t hour) {
 void FinishLogSummary(LogSummary *summary) {
     for (TargetSummary &target : summary->targets) {
         EndFailureRun(&target, summary->minOutageProbes, target.run.end, true);
+        if (IsWindowed(summary->window)) CutAtWindow(&target, summary->window);
         CloseHours(&target, INT64_MAX);
     }
 }

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "rtt_histogram.h"
+#include "time_window.h"
 
 #include <cstdint>
 #include <deque>
@@ -51,6 +52,9 @@ struct Outage {
     int64_t end;
     uint64_t probes;
     bool open;
+    // It crosses an edge of the window and is cut there: it starts at the
+    // window's start, or ends at its end, and is open then.
+    bool cutAtStart, cutAtEnd;
     std::vector<uint32_t> texts;  // the failure texts seen, by number, in order
 };
 
@@ -59,6 +63,7 @@ struct TargetSummary {
     uint64_t probes = 0, answered = 0, lost = 0;
     uint64_t rttSumMs = 0, rttAboveTopSumMs = 0;
     uint32_t rttMinMs = UINT32_MAX, rttMaxMs = 0;
+    uint32_t lastRttMs = 0;               // of the last answer in the order of the rows
     int64_t firstTime = 0, lastTime = 0;  // the earliest and the latest probe
     int64_t observedSeconds = 0;          // between consecutive probes
     int64_t downSeconds = 0;              // within outages
@@ -80,11 +85,14 @@ struct LogFile {
     std::string path;
     int64_t day;  // days since 1970-01-01
     uint64_t rows, skipped;
+    uint64_t outside;  // of its rows, those outside the window, not counted
 };
 
 struct LogSummary {
     uint64_t minOutageProbes = 3;
-    std::vector<LogFile> files;            // in the order of their dates
+    TimeWindow window;                     // only rows inside it count
+    std::vector<LogFile> files;            // in the order of their dates, inside the window
+    uint64_t filesOutside = 0;             // named, but wholly outside the window: not read
     std::deque<TargetSummary> targets;     // in the order they first appear
     std::vector<std::string> texts;        // the failure texts, by number
     std::unordered_map<std::string, size_t> targetNumbers, textNumbers;
@@ -107,5 +115,8 @@ void AddHour(HourSummary *into, const HourSummary &from);
 void CloseHours(TargetSummary *target, int64_t hour);
 
 // Ends what is still going on once every row is added: a run of failures
-// long enough becomes an open outage, and every hour is closed.
+// long enough becomes an open outage, and every hour is closed. A target
+// whose rows come within kLongestProbeGap of an edge of the window is taken
+// as probed up to it, as the rows beyond are not read: that time is
+// observed, and an outage at the edge is cut there.
 void FinishLogSummary(LogSummary *summary);

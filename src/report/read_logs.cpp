@@ -41,6 +41,7 @@ struct Reading {
     std::condition_variable turns;  // `nextJoin` moved or `stopped` was set
     size_t nextRead = 0, nextJoin = 0;
     bool stopped = false;  // a log could not be read: no later one counts
+    LogReadFailure failure;  // once stopped
 };
 
 // What a reader tells NoteSkipped.
@@ -55,6 +56,7 @@ struct NoteContext {
 bool NoteSkipped(void *context, uint64_t lineNumber, RowProblem problem) {
     const NoteContext *note = static_cast<const NoteContext *>(context);
     Reading *reading = note->reading;
+    if (reading->problems == nullptr) return true;
     LogJob &job = reading->jobs[note->job];
     char message[320];
     std::snprintf(message, sizeof message, "vesperix-report: %s:%llu: skipped: %s\n",
@@ -82,12 +84,16 @@ void JoinReadLogs(Reading *reading) {
     while (!reading->stopped && reading->nextJoin < reading->jobs.size() &&
            reading->jobs[reading->nextJoin].read) {
         LogJob &job = reading->jobs[reading->nextJoin];
-        std::fputs(job.messages.c_str(), reading->problems);
+        if (reading->problems != nullptr) std::fputs(job.messages.c_str(), reading->problems);
         job.messages = std::string();
         if (job.failed) {
-            std::fprintf(reading->problems, "vesperix-report: %s: cannot read it: %s\n",
-                         reading->summary->files[reading->nextJoin].path.c_str(),
-                         std::strerror(job.error));
+            if (reading->problems != nullptr) {
+                std::fprintf(reading->problems, "vesperix-report: %s: cannot read it: %s\n",
+                             reading->summary->files[reading->nextJoin].path.c_str(),
+                             std::strerror(job.error));
+            }
+            reading->failure.file = reading->nextJoin;
+            reading->failure.error = job.error;
             reading->stopped = true;
             break;
         }
@@ -110,12 +116,15 @@ void ReadLogs(Reading *reading) {
         LogJob &job = reading->jobs[index];
         LogFile &file = reading->summary->files[index];
         job.part.minOutageProbes = reading->summary->minOutageProbes;
+        job.part.since = reading->summary->window.since;
+        job.part.until = reading->summary->window.until;
         NoteContext note = {reading, index};
         FILE *stream = std::fopen(file.path.c_str(), "rb");
         const bool read =
             stream != nullptr && ScanLog(reader.get(), stream, &file, &job.part, NoteSkipped, &note);
         const int error = errno;
         if (stream != nullptr) std::fclose(stream);
+        file.outside = job.part.outsideRows;
         std::lock_guard<std::mutex> held(reading->lock);
         job.read = true;
         job.failed = !read;
@@ -131,21 +140,27 @@ bool AddLogFiles(LogSummary *summary, char *const *paths, int count, FILE *probl
     for (int i = 0; i < count; ++i) {
         int64_t day = 0;
         if (!ParseLogFileDate(paths[i], &day)) {
-            std::fprintf(problems,
-                         "vesperix-report: %s: not a daily log: its name is no date "
-                         "(YYYY-MM-DD.tsv)\n",
-                         paths[i]);
+            if (problems != nullptr) {
+                std::fprintf(problems,
+                             "vesperix-report: %s: not a daily log: its name is no date "
+                             "(YYYY-MM-DD.tsv)\n",
+                             paths[i]);
+            }
             named = false;
             continue;
         }
-        summary->files.push_back({paths[i], day, 0, 0});
+        if (!WindowHoldsDay(summary->window, day)) {
+            ++summary->filesOutside;
+            continue;
+        }
+        summary->files.push_back({paths[i], day, 0, 0, 0});
     }
     std::stable_sort(summary->files.begin(), summary->files.end(),
                      [](const LogFile &a, const LogFile &b) { return a.day < b.day; });
     return named;
 }
 
-bool ReadLogFiles(LogSummary *summary, FILE *problems) {
+bool ReadLogFiles(LogSummary *summary, FILE *problems, LogReadFailure *failure) {
     Reading reading;
     reading.summary = summary;
     reading.problems = problems;
@@ -163,7 +178,10 @@ bool ReadLogFiles(LogSummary *summary, FILE *problems) {
     }
     ReadLogs(&reading);
     for (std::thread &thread : threads) thread.join();
-    if (reading.stopped) return false;
+    if (reading.stopped) {
+        if (failure != nullptr) *failure = reading.failure;
+        return false;
+    }
     FinishLogSummary(summary);
     return true;
 }

@@ -48,13 +48,16 @@ struct Panel {
     double top, plotTop, plotBottom, bandTop, bandBottom;
 };
 
-// Returns the whole UTC hours from the first probe of any target to the last.
+// Returns the whole UTC hours from the first probe of any target to the
+// last; an edge of the window takes the place of the hour on its side.
 TimeAxis AxisOf(const LogSummary &summary) {
     TimeAxis axis = {INT64_MAX, INT64_MIN};
     for (const TargetSummary &target : summary.targets) {
         axis.start = std::min(axis.start, FloorDivide(target.firstTime, 3600) * 3600);
         axis.end = std::max(axis.end, (FloorDivide(target.lastTime, 3600) + 1) * 3600);
     }
+    if (summary.window.hasSince) axis.start = summary.window.since;
+    if (summary.window.hasUntil) axis.end = summary.window.until;
     return axis;
 }
 
@@ -267,7 +270,8 @@ void WriteSvgChart(FILE *out, const LogSummary &summary) {
                  "<rect width=\"100%%\" height=\"100%%\" fill=\"#fff\"/>\n",
                  kWidth, height, kWidth, height);
     if (count == 0) {
-        std::fprintf(out, "<text x=\"%.1f\" y=\"34\" %s>No rows in the logs.</text>\n", kLeft, kFont);
+        std::fprintf(out, "<text x=\"%.1f\" y=\"34\" %s>No rows in the %s.</text>\n", kLeft, kFont,
+                     IsWindowed(summary.window) ? "window" : "logs");
     } else {
         const TimeAxis axis = AxisOf(summary);
         for (size_t i = 0; i < count; ++i) {

@@ -18,20 +18,52 @@ int DigitsOf(uint64_t value) {
     return digits;
 }
 
-// Writes the first line: which logs, which days, how many rows.
+// Writes the line that says which window the report keeps to, and what of
+// the logs lay outside it; `rows` were read, `outside` of them outside it.
+void WriteWindow(FILE *out, const LogSummary &summary, uint64_t rows, uint64_t outside) {
+    const TimeWindow &window = summary.window;
+    char since[32] = "", until[32] = "";  // an edge not given is no moment
+    if (window.hasSince) FormatUtc(window.since, UtcStyle::kReadable, since, sizeof since);
+    if (window.hasUntil) FormatUtc(window.until, UtcStyle::kReadable, until, sizeof until);
+    if (window.hasSince && window.hasUntil) {
+        std::fprintf(out, "window %s to %s UTC", since, until);
+    } else if (window.hasSince) {
+        std::fprintf(out, "window from %s UTC on", since);
+    } else {
+        std::fprintf(out, "window before %s UTC", until);
+    }
+    std::fprintf(out, ": %" PRIu64 " rows inside it, %" PRIu64 " outside", rows - outside, outside);
+    const uint64_t unread = summary.filesOutside;
+    if (unread > 0) {
+        std::fprintf(out, "; %" PRIu64 " daily log%s wholly outside, not read", unread,
+                     unread == 1 ? "" : "s");
+    }
+    std::fputc('\n', out);
+}
+
+// Writes the first line: which logs, which days, how many rows; then the
+// window, if there is one.
 void WriteHeading(FILE *out, const LogSummary &summary) {
-    uint64_t rows = 0, skipped = 0;
+    uint64_t rows = 0, skipped = 0, outside = 0;
     for (const LogFile &file : summary.files) {
         rows += file.rows;
         skipped += file.skipped;
+        outside += file.outside;
     }
     const size_t count = summary.files.size();
+    if (count == 0) {
+        // Only a window leaves every log named unread.
+        std::fprintf(out, "0 daily logs: 0 rows, 0 skipped\n");
+        WriteWindow(out, summary, 0, 0);
+        return;
+    }
     char first[32], last[32];
     FormatUtc(summary.files.front().day * kSecondsPerDay, UtcStyle::kDate, first, sizeof first);
     FormatUtc(summary.files.back().day * kSecondsPerDay, UtcStyle::kDate, last, sizeof last);
     std::fprintf(out, "%zu daily log%s, %s%s%s: %" PRIu64 " rows, %" PRIu64 " skipped\n", count,
                  count == 1 ? "" : "s", first, std::strcmp(first, last) == 0 ? "" : " to ",
                  std::strcmp(first, last) == 0 ? "" : last, rows, skipped);
+    if (IsWindowed(summary.window)) WriteWindow(out, summary, rows, outside);
 }
 
 // Writes what was seen of `target` as a whole.
@@ -80,6 +112,15 @@ void WriteTargetSummary(FILE *out, const LogSummary &summary, const TargetSummar
     }
 }
 
+// Returns the state of `outage` as the table shows it: ended or open, and
+// where the window cut it.
+const char *OutageState(const Outage &outage) {
+    if (outage.cutAtStart && outage.cutAtEnd) return "cut at both ends";
+    if (outage.cutAtEnd) return "cut at end";
+    if (outage.cutAtStart) return outage.open ? "open, cut at start" : "ended, cut at start";
+    return outage.open ? "open" : "ended";
+}
+
 // Writes the table of the outages of `target`.
 void WriteOutages(FILE *out, const LogSummary &summary, const TargetSummary &target) {
     const size_t count = target.outages.size();
@@ -92,16 +133,19 @@ void WriteOutages(FILE *out, const LogSummary &summary, const TargetSummary &tar
     }
     std::fprintf(out, "\n  %zu outage%s of at least %" PRIu64 " failed probe%s in a row\n", count,
                  count == 1 ? "" : "s", least, plural);
-    std::fprintf(out, "  %-19s  %-19s  %10s  %6s  %-5s  %s\n", "start (UTC)", "end (UTC)",
-                 "duration", "probes", "state", "failures");
+    int width = 5;  // "state", "ended" and "open"; longer where a window cut one
+    for (const Outage &outage : target.outages) {
+        width = std::max(width, static_cast<int>(std::strlen(OutageState(outage))));
+    }
+    std::fprintf(out, "  %-19s  %-19s  %10s  %6s  %-*s  %s\n", "start (UTC)", "end (UTC)",
+                 "duration", "probes", width, "state", "failures");
     for (const Outage &outage : target.outages) {
         char start[32], end[32], duration[32];
         FormatUtc(outage.start, UtcStyle::kReadable, start, sizeof start);
         FormatUtc(outage.end, UtcStyle::kReadable, end, sizeof end);
         FormatDuration(OutageSeconds(outage), duration, sizeof duration);
-        std::fprintf(out, "  %-19s  %-19s  %10s  %6" PRIu64 "  %-5s  %s\n", start, end, duration,
-                     outage.probes, outage.open ? "open" : "ended",
-                     OutageTexts(summary, outage).c_str());
+        std::fprintf(out, "  %-19s  %-19s  %10s  %6" PRIu64 "  %-*s  %s\n", start, end, duration,
+                     outage.probes, width, OutageState(outage), OutageTexts(summary, outage).c_str());
     }
 }
 

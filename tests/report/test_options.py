@@ -16,7 +16,10 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 MANUAL = os.path.join(os.environ.get("VESPERIX_SOURCE_DIR", os.path.join(HERE, "..", "..")),
                       "docs", "vesperix-report.1")
 LOG = os.path.join("fixtures", "outages", "2026-12-02.tsv")  # runs of 4, 2 and 3 failures
-USAGE = "Usage: vesperix-report [-f text|csv|json] [-m N] [--svg FILE] [--] FILE...\n"
+USAGE = ("Usage: vesperix-report [-f text|csv|json|openmetrics] [-m N] [-s TIME] [-u TIME] [-o FILE]\n"
+         "                       [--svg FILE] [--] FILE...\n"
+         "       vesperix-report --check [-w RTA,PL%] [-c RTA,PL%] [-m N] [-s TIME] [-u TIME] [--] FILE...\n")
+FORMAT = "--format takes text, csv or json, or openmetrics"
 
 
 def report(*args, cwd=HERE):
@@ -111,12 +114,12 @@ class Refused(OptionsTest):
                               (["---format=json"], "unknown option ---format"),
                               (["-x"], "unknown option -x"),
                               (["-hx"], "unknown option -x"),
-                              (["-f"], "--format takes text, csv or json"),
-                              (["--format"], "--format takes text, csv or json"),
-                              (["--format="], "--format takes text, csv or json"),
-                              (["--form=xml"], "--format takes text, csv or json"),
-                              (["-fxml"], "--format takes text, csv or json"),
-                              (["-f", "JSON"], "--format takes text, csv or json"),
+                              (["-f"], FORMAT),
+                              (["--format"], FORMAT),
+                              (["--format="], FORMAT),
+                              (["--form=xml"], FORMAT),
+                              (["-fxml"], FORMAT),
+                              (["-f", "JSON"], FORMAT),
                               (["-m"], outage),
                               (["--min-outage"], outage),
                               (["--min=0"], outage),
@@ -137,8 +140,7 @@ class Refused(OptionsTest):
         done = report("--colour", "-f", "xml", LOG)
         self.assertEqual(done.stderr.decode(), "vesperix-report: unknown option --colour\n" + USAGE)
         done = report("-f", "xml", "--colour", LOG)
-        self.assertEqual(done.stderr.decode(),
-                         "vesperix-report: --format takes text, csv or json\n" + USAGE)
+        self.assertEqual(done.stderr.decode(), "vesperix-report: %s\n%s" % (FORMAT, USAGE))
 
 
 def option_names(text):
@@ -149,7 +151,7 @@ def option_names(text):
 class Documented(OptionsTest):
     def test_usage_help_and_manual_name_what_is_accepted(self):
         helped = report("--help").stdout.decode()
-        usage, listing = helped.splitlines()[0], helped.split("\n\n")[2]
+        usage, listing = helped.split("\n\n")[0], helped.split("\n\n")[2]
         self.assertEqual(usage + "\n", USAGE)
         page = subprocess.run(["man", "--warnings", "-l", MANUAL], capture_output=True, text=True,
                               timeout=60, env=dict(os.environ, MANWIDTH="200"))
@@ -160,12 +162,20 @@ class Documented(OptionsTest):
         self.assertEqual(option_names(headings), option_names(listing))
         self.assertEqual(option_names(synopsis), option_names(usage) | {"-h", "--help", "-V", "--version"})
         self.assertLessEqual(option_names(usage) - {"--"}, option_names(listing))
-        values = {"-f": "json", "--format": "json", "-m": "2", "--min-outage": "2"}
         scratch = folder(self)
+        # What each option is run with; the log's last outage is open, so a
+        # check of it is CRITICAL.
+        check = ["--check", "--until", "2026-12-02T11:00:07Z"]
+        values = {"-f": ["json"], "--format": ["json"], "-m": ["2"], "--min-outage": ["2"],
+                  "-s": ["2026-12-02"], "--since": ["2026-12-02"], "-u": ["1d"], "--until": ["1d"],
+                  "--now": ["2026-12-02T12:00:00Z"], "-o": [os.path.join(scratch, "report.txt")],
+                  "--output": [os.path.join(scratch, "report.txt")],
+                  "--svg": [os.path.join(scratch, "chart.svg")], "--check": check[1:],
+                  "-w": ["100,80%"] + check, "--warning": ["100,80%"] + check,
+                  "-c": ["100,80%"] + check, "--critical": ["100,80%"] + check}
         for name in sorted(option_names(listing)):
             with self.subTest(option=name):
-                value = values.get(name, os.path.join(scratch, "chart.svg") if name == "--svg" else None)
-                done = report(*([name] + ([value] if value else []) + [LOG]))
+                done = report(*([name] + values.get(name, []) + [LOG]))
                 self.assertEqual((done.returncode, done.stderr), (0, b""))
 
 
