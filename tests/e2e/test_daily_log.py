@@ -187,9 +187,11 @@ class Midnight(netlab.NamespaceTest):
 
 
 def in_mount_namespace(pid, args):
-    """`args` run in the mount namespace of process `pid`. Its root too: the
-    tests may run in a chroot, whose root a mount namespace does not keep."""
-    return ["nsenter", "--target", str(pid), "--mount", "--root"] + list(args)
+    """`args` run in the mount namespace of process `pid`, in its root and its
+    working folder: the tests may run in a chroot, whose root a mount
+    namespace does not keep, and a working folder kept from the namespace
+    left behind is unreachable in the new one."""
+    return ["nsenter", "--target", str(pid), "--mount", "--root", "--wd"] + list(args)
 
 
 def mount_namespace(test):
@@ -310,7 +312,7 @@ class FullDisk(netlab.NamespaceTest):
         self.assertEqual(full.exception.errno, errno.ENOSPC)
         # Two writers of one file: text that is no address fails at once.
         targets = [b"writer-one", b"writer-two"]
-        # (nsenter's --wd would name a folder of the mount namespace it leaves.)
+        # (nsenter's --wd=PATH would name a folder of the mount namespace it leaves.)
         wrapper = in_mount_namespace(holder, ["sh", "-c", 'cd "$0" && exec "$@"', logs])
         monitors = [under(self, ns, wrapper, [t.decode()], terminal=True) for t in targets]
         for monitor in monitors:
