@@ -1,5 +1,7 @@
 #include "output_file.h"
 
+#include "report_platform.h"
+
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
@@ -28,14 +30,9 @@ bool FinishReplacing(ReplacingFile *file) {
     }
     file->stream = nullptr;
     const char *temporary = file->temporary.c_str(), *path = file->path.c_str();
-    if (!failed && std::rename(temporary, path) != 0) {
-        // Windows' rename replaces no file: there the old one goes first,
-        // and for a moment there is none. Elsewhere rename replaces it at
-        // once, and fails for reasons that removing would not mend.
+    if (!failed && !MoveFileOver(temporary, path)) {
+        failed = true;
         error = errno;
-        failed = !((error == EEXIST || error == EACCES) && std::remove(path) == 0 &&
-                   std::rename(temporary, path) == 0);
-        if (failed && errno != error) error = errno;
     }
     if (failed) {
         std::remove(temporary);

@@ -1,6 +1,10 @@
 // vesperix-report on Windows.
 #include "report_platform.h"
 
+#include <windows.h>
+
+#include <cerrno>
+
 // Neither cmd nor PowerShell expands `*.tsv` for a program: the C runtime
 // expands the wildcards of each argument before main runs, as a POSIX
 // shell would. An argument that matches no file is passed on as it is.
@@ -19,4 +23,19 @@ const char *FileNameOf(const char *path) {
         if (*at == '\\' || *at == '/') name = at + 1;
     }
     return name;
+}
+
+// The C runtime's rename refuses to replace a file; MoveFileEx replaces it in
+// one step on the same volume, which the temporary file beside it is on.
+bool MoveFileOver(const char *from, const char *to) {
+    if (MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
+    switch (GetLastError()) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND: errno = ENOENT; break;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION: errno = EACCES; break;
+    case ERROR_NOT_SAME_DEVICE: errno = EXDEV; break;
+    default: errno = EIO; break;
+    }
+    return false;
 }
