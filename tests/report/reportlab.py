@@ -32,6 +32,11 @@ def unavailable():
     return winelab.unavailable(REPORT)
 
 
+# How the reason of a skip for a build that can't run here begins; ctest
+# (tests/report/CMakeLists.txt) shows a module that says it as skipped.
+CANNOT_RUN = "cannot run the report here: "
+
+
 def skip_unless_available(test):
     """Skips `test` where the report can't run here; under CI (CI=true) only
     a reason that no package mends is a skip, any other a failure."""
@@ -40,7 +45,15 @@ def skip_unless_available(test):
         return
     if mendable and os.environ.get("CI") == "true":
         test.fail(reason + " (a skip is a failure under CI)")
-    test.skipTest(reason)
+    test.skipTest(CANNOT_RUN + reason)
+
+
+def linux_only(test, why):
+    """Skips `test` for a Windows build: its case holds the Linux program to
+    a Linux tool (`why` says which), and does not apply to the other. That
+    is no gap in the machine, so it is a skip under CI too."""
+    if WINDOWS:
+        test.skipTest("Linux build only: " + why)
 
 
 class _Wine:
@@ -71,10 +84,13 @@ def unix_lines(data, what):
     return data.replace(b"\r\n", b"\n")
 
 
-def run(args, cwd=None, stdout=subprocess.PIPE, program=None, timeout=120):
+def run(args, cwd=None, stdout=subprocess.PIPE, program=None, timeout=120, preexec_fn=None):
     """Runs the report (or the Windows or Linux `program` like it) with the
     arguments `args` in `cwd`; returns its CompletedProcess, with standard
-    error and, when it is a pipe, standard output as bytes with LF line ends."""
+    error and, when it is a pipe, standard output as bytes with LF line ends.
+    `preexec_fn` runs in the child before the program, as subprocess runs it:
+    what it sets for the process (a resource limit) holds for a Windows
+    program too, whose Wine loader that child becomes."""
     global _wine
     program = program or REPORT
     command, env = [program] + list(args), None
@@ -89,7 +105,7 @@ def run(args, cwd=None, stdout=subprocess.PIPE, program=None, timeout=120):
                 raise
         command, env = _wine.command([_wine.prefix.loader] + command), _wine.prefix.env
     done = subprocess.run(command, cwd=cwd, stdout=stdout, stderr=subprocess.PIPE, env=env,
-                          timeout=timeout)
+                          timeout=timeout, preexec_fn=preexec_fn)
     if WINDOWS:
         done.stderr = unix_lines(done.stderr, "standard error")
         if stdout == subprocess.PIPE:
@@ -101,3 +117,9 @@ def windows_path(path):
     """`path` as a Windows program names it: on drive Z:, as Wine maps the
     root folder."""
     return winelab.windows_path(path)
+
+
+def native_path(path):
+    """`path` as the build's own platform names it: windows_path for a
+    Windows build, as it is for a Linux one."""
+    return windows_path(path) if WINDOWS else path

@@ -1,20 +1,24 @@
 """vesperix-report --since and --until: the forms of a window's edges, which
 logs it opens, which rows it counts, the outages it cuts at its edges, and
-that every form of the report keeps to it."""
+that every form of the report keeps to it. Every build runs these cases, a
+Windows one under Wine (see reportlab)."""
 
+import calendar
 import csv
 import io
 import json
 import os
 import shutil
 import subprocess
+import time
 import unittest
 import xml.etree.ElementTree as ElementTree
 
+import reportlab
 from test_parts import PartsTest
-from test_report import fixture
+from test_report import A_FOLDER, fixture
 
-REPORT = os.environ.get("VESPERIX_REPORT_BIN", "")
+REPORT = reportlab.REPORT
 HERE = os.path.dirname(os.path.abspath(__file__))
 LIBFAKETIME = "/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1"
 TIMED_OUT = "Request timed-out."
@@ -28,8 +32,8 @@ def row(clock, rtt, target="a"):
     return "%s\t%s\t%d\t\r\n" % (clock, target, rtt)
 
 
-def report(*args, env=None, cwd=HERE):
-    return subprocess.run([REPORT] + list(args), capture_output=True, timeout=60, cwd=cwd, env=env)
+def report(*args):
+    return reportlab.run(args, cwd=HERE)
 
 
 def outages(target):
@@ -152,16 +156,21 @@ class Windows(WindowTest):
         os.mkdir(unreadable)
         done = report(unreadable, *self.logs)
         self.assertEqual(done.returncode, 2)
-        self.assertIn("cannot read it: Is a directory", done.stderr.decode())
+        self.assertIn("cannot read it: " + A_FOLDER, done.stderr.decode())
         done = report("--since", "2026-11-30", "--until", "2026-12-01T10:00:00Z", unreadable, *self.logs)
         self.assertEqual((done.returncode, done.stderr), (0, b""))
         self.assertIn(b"; 2 daily logs wholly outside, not read\n", done.stdout)
-        # The system calls of all its threads: the logs inside opened, no other.
+
+    def test_only_the_logs_inside_are_opened(self):
+        reportlab.linux_only(self, "strace sees the files a Linux process opens")
         strace = shutil.which("strace")
         if strace is None:
             if os.environ.get("CI") == "true":
                 self.fail("strace is missing; a skip is a failure under CI")
             self.skipTest("needs strace")
+        unreadable = os.path.join(self.folder, "2026-11-29.tsv")
+        os.mkdir(unreadable)
+        # The system calls of all its threads: the logs inside opened, no other.
         trace = os.path.join(self.folder, "trace")
         done = subprocess.run([strace, "-f", "-qq", "-o", trace, "-e", "trace=open,openat",
                                "env", "ASAN_OPTIONS=detect_leaks=0", REPORT, "--since", "2026-11-30",
@@ -174,7 +183,18 @@ class Windows(WindowTest):
                   for line in calls if "/" + name + '"' in line}
         self.assertEqual(opened, {"2026-11-30.tsv", "2026-12-01.tsv"})
 
+    def test_a_span_counts_back_from_the_real_clock(self):
+        # The real clock, read around the run: a span of 25 s from it.
+        before = int(time.time())
+        summary = self.summary("--since", "25s")
+        after = int(time.time())
+        since = calendar.timegm(time.strptime(summary["window"]["since"], "%Y-%m-%dT%H:%M:%SZ"))
+        self.assertTrue(before - 25 <= since <= after - 25, (before, summary["window"], after))
+
     def test_a_span_counts_back_from_the_clock(self):
+        # Every build fixes "now" with --now in the cases above; this holds
+        # the Linux program to a clock that a preload has moved.
+        reportlab.linux_only(self, "libfaketime moves the clock of a Linux process")
         if not os.path.isfile(LIBFAKETIME):
             if os.environ.get("CI") == "true":
                 self.fail("libfaketime is missing (faketime); a skip is a failure under CI")
@@ -184,7 +204,8 @@ class Windows(WindowTest):
         # refuse it ahead of its runtime.
         env = dict(os.environ, TZ="UTC", LD_PRELOAD=LIBFAKETIME, FAKETIME="@2026-12-01 10:00:20",
                    FAKETIME_DONT_FAKE_MONOTONIC="1", ASAN_OPTIONS="verify_asan_link_order=0:detect_leaks=0")
-        done = report("--format", "json", "--since", "25s", *self.logs, env=env)
+        done = subprocess.run([REPORT, "--format", "json", "--since", "25s"] + self.logs, capture_output=True,
+                              timeout=60, cwd=HERE, env=env)
         self.assertEqual(done.returncode, 0, done.stderr)
         summary = json.loads(done.stdout)
         self.assertEqual(summary["window"]["since"], "2026-12-01T09:59:55Z")
