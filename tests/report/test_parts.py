@@ -125,7 +125,7 @@ class SkippedLines(PartsTest):
                     for n in range(6000)]
             logs.append(self.log("2026-12-%02d.tsv" % day, rows))
         done = report("--format", "json", *reversed(logs))
-        self.assertEqual(done.returncode, 0)
+        self.assertEqual(done.returncode, 0, done.stderr[-2000:])
         lines = done.stderr.decode().splitlines()
         self.assertEqual(lines, ["vesperix-report: %s:%d: skipped: not four tab-separated fields" % (log, n + 1)
                                  for log in logs for n in range(6000) if n % 3])
