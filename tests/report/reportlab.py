@@ -23,12 +23,12 @@ _wine = None
 
 
 def unavailable():
-    """Why the report can't run here, or None: (reason, mendable) as
-    winelab.unavailable says it. Only a Windows build can be kept from it."""
+    """Why the report can't run here, or None. Only a Windows build can be
+    kept from it."""
     if not WINDOWS:
-        return None, False
+        return None
     if os.geteuid() != 0:
-        return "needs root for a network namespace", True
+        return "needs root for a network namespace"
     return winelab.unavailable(REPORT)
 
 
@@ -38,12 +38,12 @@ CANNOT_RUN = "cannot run the report here: "
 
 
 def skip_unless_available(test):
-    """Skips `test` where the report can't run here; under CI (CI=true) only
-    a reason that no package mends is a skip, any other a failure."""
-    reason, mendable = unavailable()
+    """Skips `test` where the report can't run here; under CI (CI=true)
+    that is a failure."""
+    reason = unavailable()
     if reason is None:
         return
-    if mendable and os.environ.get("CI") == "true":
+    if os.environ.get("CI") == "true":
         test.fail(reason + " (a skip is a failure under CI)")
     test.skipTest(CANNOT_RUN + reason)
 

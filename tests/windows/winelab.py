@@ -49,25 +49,24 @@ def windows_path(path):
 
 
 def unavailable(program):
-    """Why `program` can't run under its loader here, or None when it can:
-    (reason, mendable). A reason is mendable when the project's setup would
-    mend it (a package, a loader that fails); it is not when the kernel
-    runs no program of the loader's word size at all, as some virtual
-    machines' kernels run no 32-bit program. Under CI only a mendable
-    reason is a failure: no package brings a kernel along."""
+    """Why `program` can't run under its loader here, or None when it can.
+    A kernel that runs no program of the loader's word size (some virtual
+    machines' kernels run no 32-bit program) is said as such: no package
+    mends it, but the 32-bit program is the one that ships, so under CI it
+    is a failure like every other reason."""
     loader, _, package = MACHINES[machine(program)]
     if not os.access(loader, os.X_OK):
-        return "needs %s (Debian package %s)" % (loader, package), True
+        return "needs %s (Debian package %s)" % (loader, package)
     try:
         subprocess.run([loader, "--version"], capture_output=True, timeout=60, check=True)
     except OSError as error:
         if error.errno == errno.ENOEXEC:
             return ("this kernel does not run %s, a %s program: no package mends that"
-                    % (loader, "32-bit" if loader == WINE32 else "64-bit")), False
-        return "%s does not start: %s" % (loader, error), True
+                    % (loader, "32-bit" if loader == WINE32 else "64-bit"))
+        return "%s does not start: %s" % (loader, error)
     except subprocess.SubprocessError as error:
-        return "%s --version fails: %s" % (loader, error), True
-    return None, False
+        return "%s --version fails: %s" % (loader, error)
+    return None
 
 
 class Prefix:
