@@ -25,6 +25,14 @@ NOBODY_GID = 65534
 _names = itertools.count()
 
 
+def skip_or_fail(test, reason):
+    """Skips `test`, which can't run here for `reason`; under CI (CI=true),
+    which must run every test, fails it instead."""
+    if os.environ.get("CI") == "true":
+        test.fail(reason + " (a skip is a failure under CI)")
+    test.skipTest(reason)
+
+
 def require_namespaces(test, program=None):
     """Skips `test` without root, iproute2 or the built `program` (the Linux
     one unless named), except under CI, where it fails."""
@@ -36,11 +44,8 @@ def require_namespaces(test, program=None):
         missing = "needs iproute2's ip"
     elif not program or not os.path.isfile(program):
         missing = "the built program is not there: %r" % program
-    if missing is None:
-        return
-    if os.environ.get("CI") == "true":
-        test.fail(missing + " (a skip is a failure under CI)")
-    test.skipTest(missing)
+    if missing is not None:
+        skip_or_fail(test, missing)
 
 
 def run(args, check=True, **kwargs):
